@@ -1,0 +1,176 @@
+// Guards for the Java data an entry point takes: the elements of a byte[]
+// or int[], one element of a byte[][], and the characters of a String. Each
+// guard gives its data back exactly once, with its mode, on every path.
+#ifndef KAVRO_NATIVE_JAVA_DATA_H
+#define KAVRO_NATIVE_JAVA_DATA_H
+
+#include <jni.h>
+
+#include <cstddef>
+
+namespace kavro {
+
+// How elements go back to the JVM. Arrays the library writes are copied
+// back; arrays it only reads are discarded (the Java array is unchanged
+// either way, and the copy is saved); secret arrays are wiped first when
+// the JVM handed out a copy.
+enum class GiveBack { kCopyBack, kDiscard, kWipeAndDiscard };
+
+// Overwrites a buffer in a way the compiler may not drop.
+void Wipe(void *buffer, std::size_t size) noexcept;
+
+template <typename ArrayType, typename ElementType>
+struct ArrayAccess;
+
+template <>
+struct ArrayAccess<jbyteArray, jbyte> {
+    static jbyte *Get(JNIEnv *env, jbyteArray array, jboolean *isCopy) {
+        return env->GetByteArrayElements(array, isCopy);
+    }
+    static void Release(JNIEnv *env, jbyteArray array, jbyte *elements, jint mode) {
+        env->ReleaseByteArrayElements(array, elements, mode);
+    }
+};
+
+template <>
+struct ArrayAccess<jintArray, jint> {
+    static jint *Get(JNIEnv *env, jintArray array, jboolean *isCopy) {
+        return env->GetIntArrayElements(array, isCopy);
+    }
+    static void Release(JNIEnv *env, jintArray array, jint *elements, jint mode) {
+        env->ReleaseIntArrayElements(array, elements, mode);
+    }
+};
+
+// The elements of one Java array, taken at construction when the array is
+// not null. Unavailable() tells that the array was given but the JVM could
+// not provide its elements; nothing is given back for it then.
+template <typename ArrayType, typename ElementType>
+class JavaArray {
+public:
+    JavaArray(JNIEnv *env, ArrayType array, GiveBack mode) : env_(env), array_(array), mode_(mode) {
+        if (array_ == nullptr) {
+            return;
+        }
+        length_ = env_->GetArrayLength(array_);
+        elements_ = ArrayAccess<ArrayType, ElementType>::Get(env_, array_, &isCopy_);
+        if (elements_ == nullptr) {
+            unavailable_ = true;
+            // The JVM raised OutOfMemoryError; results reach Java as codes only.
+            if (env_->ExceptionCheck()) {
+                env_->ExceptionClear();
+            }
+        }
+    }
+
+    JavaArray(const JavaArray &) = delete;
+    JavaArray &operator=(const JavaArray &) = delete;
+
+    ~JavaArray() noexcept { Release(); }
+
+    bool Held() const { return elements_ != nullptr; }
+    bool Unavailable() const { return unavailable_; }
+    ElementType *Elements() const { return elements_; }
+    jsize Length() const { return length_; }
+
+    void Release() noexcept {
+        if (elements_ == nullptr) {
+            return;
+        }
+        jint mode = 0;
+        if (mode_ == GiveBack::kWipeAndDiscard) {
+            if (isCopy_) {
+                Wipe(elements_, static_cast<std::size_t>(length_) * sizeof(ElementType));
+            }
+            mode = JNI_ABORT;
+        } else if (mode_ == GiveBack::kDiscard) {
+            mode = JNI_ABORT;
+        }
+        ArrayAccess<ArrayType, ElementType>::Release(env_, array_, elements_, mode);
+        elements_ = nullptr;
+    }
+
+private:
+    JNIEnv *env_;
+    ArrayType array_;
+    GiveBack mode_;
+    ElementType *elements_ = nullptr;
+    jsize length_ = 0;
+    jboolean isCopy_ = JNI_FALSE;
+    bool unavailable_ = false;
+};
+
+using JavaBytes = JavaArray<jbyteArray, jbyte>;
+using JavaInts = JavaArray<jintArray, jint>;
+
+// One element of a byte[][], as a local reference that is deleted on exit,
+// so that loops over many elements stay within the local-reference budget.
+class JavaArrayElement {
+public:
+    JavaArrayElement(JNIEnv *env, jobjectArray array, jsize index)
+        : env_(env), element_(static_cast<jbyteArray>(env->GetObjectArrayElement(array, index))) {}
+    JavaArrayElement(const JavaArrayElement &) = delete;
+    JavaArrayElement &operator=(const JavaArrayElement &) = delete;
+    ~JavaArrayElement() noexcept {
+        if (element_ != nullptr) {
+            env_->DeleteLocalRef(element_);
+        }
+    }
+    jbyteArray Get() const { return element_; }
+
+private:
+    JNIEnv *env_;
+    jbyteArray element_;
+};
+
+// The modified UTF-8 characters of a String, zero-terminated.
+class JavaUtfChars {
+public:
+    JavaUtfChars(JNIEnv *env, jstring text) : env_(env), text_(text) {
+        if (text_ == nullptr) {
+            return;
+        }
+        chars_ = env_->GetStringUTFChars(text_, nullptr);
+        if (chars_ == nullptr) {
+            unavailable_ = true;
+            if (env_->ExceptionCheck()) {
+                env_->ExceptionClear();
+            }
+        } else {
+            length_ = env_->GetStringUTFLength(text_);
+        }
+    }
+    JavaUtfChars(const JavaUtfChars &) = delete;
+    JavaUtfChars &operator=(const JavaUtfChars &) = delete;
+    ~JavaUtfChars() noexcept { Release(); }
+
+    bool Held() const { return chars_ != nullptr; }
+    bool Unavailable() const { return unavailable_; }
+    const char *Chars() const { return chars_; }
+    jsize Length() const { return length_; }
+
+    void Release() noexcept {
+        if (chars_ != nullptr) {
+            env_->ReleaseStringUTFChars(text_, chars_);
+            chars_ = nullptr;
+        }
+    }
+
+private:
+    JNIEnv *env_;
+    jstring text_;
+    const char *chars_ = nullptr;
+    jsize length_ = 0;
+    bool unavailable_ = false;
+};
+
+// True when length is a count that fits the array: 0 <= length <= its size.
+// A null array fits no length.
+bool LengthFits(JNIEnv *env, jarray array, jint length);
+
+// True when an int[] out-parameter can receive a value in element 0.
+bool HasFirstElement(JNIEnv *env, jintArray array);
+
+}  // namespace kavro
+
+#endif  // KAVRO_NATIVE_JAVA_DATA_H

@@ -1,0 +1,91 @@
+package kavrotest;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import Brelmont.Kavro;
+import java.util.Arrays;
+import java.util.List;
+import org.junit.jupiter.api.MethodOrderer;
+import org.junit.jupiter.api.Order;
+import org.junit.jupiter.api.Test;
+import org.junit.jupiter.api.TestMethodOrder;
+
+/** Starting token modules: each kind at most once per process, failures start over. */
+@TestMethodOrder(MethodOrderer.OrderAnnotation.class)
+class ModuleStartTest {
+    private static final List<String> START = Arrays.asList("C_GetFunctionList", "E_GetAuxFunctionList",
+            "C_Initialize");
+
+    @Test
+    @Order(1)
+    void kindsOutsideTheTableAreRefusedByBothMethods() {
+        for (int kind : new int[] {5, -1, 100, 1000, Integer.MIN_VALUE, Integer.MAX_VALUE}) {
+            assertEquals(1001, Kavro.Initialize(kind), "kind " + kind);
+            int[] ids = {-7, -7};
+            int[] count = {-7};
+            assertEquals(1001, Kavro.GetSlotList(kind, ids, count), "kind " + kind);
+            assertArrayEquals(new int[] {-7, -7}, ids);
+            assertArrayEquals(new int[] {-7}, count);
+        }
+    }
+
+    @Test
+    @Order(2)
+    void aModuleStartsOnceAndASecondInitializeMakesNoModuleCall() {
+        MockModule mock = MockModule.forKind(1).reset();
+        assertEquals(0, Kavro.Initialize(1));
+        assertEquals(START, mock.callNames());
+        assertEquals("C_Initialize args=null", mock.calls("C_Initialize").get(0));
+        mock.clearJournal();
+        assertEquals(0, Kavro.Initialize(1));
+        assertEquals(List.of(), mock.journal());
+    }
+
+    @Test
+    @Order(3)
+    void aRefusedInitializeGives1001AndTheNextCallStartsOver() {
+        MockModule mock = MockModule.forKind(2).reset();
+        mock.run("fail C_Initialize 0x6 times=2");
+        assertEquals(1001, Kavro.Initialize(2));
+        assertEquals(START, mock.callNames());
+        mock.clearJournal();
+        assertEquals(1001, Kavro.GetSlotList(2, null, null));
+        assertEquals(START, mock.callNames(), "the whole start is tried again");
+        mock.clearJournal();
+        assertEquals(0, Kavro.Initialize(2));
+        assertEquals(START, mock.callNames());
+    }
+
+    @Test
+    @Order(4)
+    void aModuleInitialisedBySomeoneElseCountsAsStarted() {
+        MockModule mock = MockModule.forKind(3).reset();
+        mock.run("initialise; slot 9");
+        assertEquals(0, Kavro.Initialize(3));
+        assertEquals(START, mock.callNames());
+        mock.clearJournal();
+        assertEquals(0, Kavro.Initialize(3));
+        assertEquals(List.of(), mock.journal());
+        int[] ids = {0};
+        int[] count = {0};
+        assertEquals(0, Kavro.GetSlotList(3, ids, count));
+        assertArrayEquals(new int[] {9}, ids);
+        assertArrayEquals(new int[] {1}, count);
+    }
+
+    @Test
+    @Order(5)
+    void twoKindsStayStartedSideBySide() {
+        MockModule mock = MockModule.forKind(3);
+        assertEquals(0, Kavro.Initialize(0));
+        mock.clearJournal();
+        assertEquals(0, Kavro.Initialize(3));
+        assertEquals(0, Kavro.Initialize(0));
+        assertEquals(List.of(), mock.journal(), "kind 3 stays started after kind 0 was started");
+        int[] count = {-1};
+        assertEquals(0, Kavro.GetSlotList(0, null, count));
+        assertTrue(count[0] >= 2);
+    }
+}

@@ -1,0 +1,102 @@
+// State of the mock PKCS #11 module: scripted slots, tokens, objects,
+// sessions and per-call results, and the journal of the calls received.
+#ifndef KAVRO_TESTS_MOCK_STATE_H
+#define KAVRO_TESTS_MOCK_STATE_H
+
+#include "kavro/cryptoki.h"
+
+#include <deque>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace mock {
+
+using Bytes = std::vector<unsigned char>;
+
+struct MockObject {
+    CK_OBJECT_HANDLE handle = 0;
+    CK_SLOT_ID slot = 0;
+    std::map<CK_ATTRIBUTE_TYPE, Bytes> attributes;
+    std::set<CK_ATTRIBUTE_TYPE> failing;      // reads answer CKR_ATTRIBUTE_TYPE_INVALID
+    std::set<CK_ATTRIBUTE_TYPE> unavailable;  // size query answers CK_UNAVAILABLE_INFORMATION with CKR_OK
+    std::set<CK_ATTRIBUTE_TYPE> overlength;   // value read reports more than the buffer held
+};
+
+enum class Login { kNone, kUser, kSecurityOfficer };
+
+struct MockToken {
+    bool present = true;
+    unsigned char serial[16];
+    unsigned char label[32];
+    Bytes userPin;
+    Bytes soPin;
+    int soTriesLeft = 3;
+    int userTriesLeft = 3;
+    int maxTries = 3;
+    Login login = Login::kNone;
+};
+
+struct MockSlot {
+    CK_SLOT_ID id = 0;
+    MockToken token;
+};
+
+struct Operation {
+    bool active = false;
+    CK_MECHANISM_TYPE mechanism = 0;
+    CK_OBJECT_HANDLE key = 0;
+};
+
+struct MockSession {
+    CK_SESSION_HANDLE handle = 0;
+    CK_SLOT_ID slot = 0;
+    CK_FLAGS flags = 0;
+    bool searching = false;
+    std::vector<CK_OBJECT_HANDLE> found;
+    size_t next = 0;
+    Operation sign, verify, digest, encrypt, decrypt;
+};
+
+struct Failure {
+    CK_RV rv = CKR_OK;
+    long remaining = 1;  // < 0: always
+    long skip = 0;       // calls to let through first
+};
+
+struct State {
+    bool initialised = false;
+    std::vector<MockSlot> slots;
+    std::map<CK_SESSION_HANDLE, MockSession> sessions;
+    std::map<CK_OBJECT_HANDLE, MockObject> objects;
+    std::map<std::string, std::deque<Failure>> failures;
+    std::map<std::string, long long> knobs;
+    CK_SESSION_HANDLE nextSession = 1;
+    CK_OBJECT_HANDLE nextObject = 1;
+    std::vector<std::string> journal;
+};
+
+State &Mock();
+
+// Adds a line to the journal (and to the file named by KAVRO_MOCK_JOURNAL_FILE).
+void Note(const std::string &line);
+
+// The scripted result for this call of the function, if one is due.
+std::optional<CK_RV> Scripted(const char *function);
+
+long long Knob(const std::string &name, long long fallback);
+
+MockSlot *FindSlot(CK_SLOT_ID id);
+MockSession *FindSession(CK_SESSION_HANDLE handle);
+
+std::string Hex(const unsigned char *bytes, size_t length);
+inline std::string Hex(const Bytes &bytes) { return Hex(bytes.data(), bytes.size()); }
+
+// Fills a CK_TOKEN_INFO-style blank-padded field.
+void FillBlank(unsigned char *field, size_t size, const std::string &text);
+
+}  // namespace mock
+
+#endif  // KAVRO_TESTS_MOCK_STATE_H

@@ -1,0 +1,56 @@
+// Sessions and login on a slot: the slot's one session, and the mapping of
+// C_Login results that every login path shares.
+#include "native/result_code.h"
+#include "token/token_slot.h"
+
+namespace kavro {
+
+CK_SESSION_HANDLE TokenSlot::OpenSession(CK_FUNCTION_LIST *functions) {
+    // An earlier handle is overwritten without C_CloseSession; that session
+    // stays open in the module.
+    CK_RV rv = functions->C_OpenSession(slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+    return rv == CKR_OK ? session : 0;
+}
+
+CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {
+    if (session == 0) {
+        return CKR_OK;
+    }
+    CK_RV rv = functions->C_CloseSession(session);
+    // The handle is forgotten whatever the module answered.
+    session = 0;
+    return rv;
+}
+
+CK_RV TokenSlot::LogoutSession(CK_FUNCTION_LIST *functions) { return functions->C_Logout(session); }
+
+int TokenSlot::LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, unsigned char userKind,
+                            const unsigned char *pin, CK_ULONG pinLength) {
+    const bool securityOfficer = userKind != 0;
+    // cryptoki's pin pointer is non-const; the module only reads it.
+    CK_RV rv = functions->C_Login(session, securityOfficer ? CKU_SO : CKU_USER, const_cast<CK_UTF8CHAR *>(pin),
+                                  pinLength);
+    switch (rv) {
+    case CKR_OK:
+    case CKR_USER_ALREADY_LOGGED_IN:
+        return kOk;
+    case CKR_PIN_LOCKED:
+        return static_cast<int>(CKR_PIN_LOCKED);
+    case CKR_PIN_INCORRECT:
+        break;
+    default:
+        return kLoginRefused;
+    }
+    if (!securityOfficer) {
+        return kLoginRefused;
+    }
+    // The entry's own result is not examined: byte 1 of the record decides,
+    // and a record the entry leaves alone reads as no attempts left.
+    PinStatus status{};
+    if (aux->GetPinStatus != nullptr) {
+        aux->GetPinStatus(slotId, &status);
+    }
+    return status.soTriesLeft != 0 ? status.soTriesLeft : static_cast<int>(CKR_PIN_LOCKED);
+}
+
+}  // namespace kavro

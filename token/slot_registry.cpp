@@ -1,0 +1,96 @@
+// Slot registry and slot discovery.
+#include "token/slot_registry.h"
+
+#include "native/result_code.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kavro {
+namespace {
+
+// Slot ids cross to Java as 32-bit ints; a module id above that range
+// cannot be named from Java, so discovery passes over it.
+constexpr CK_ULONG kLargestJavaId = 0xFFFFFFFFu;
+
+// A module whose list grows between the size query and the fetch gets the
+// standard second chance: fetch again with room for the new count.
+constexpr int kFetchAttempts = 3;
+
+}  // namespace
+
+SlotRegistry &SlotRegistry::Instance() {
+    static SlotRegistry registry;
+    return registry;
+}
+
+TokenSlot *SlotRegistry::Find(std::uint32_t slotId) const {
+    auto entry = slots_.lower_bound(slotId);
+    if (entry != slots_.end() && entry->first == slotId) {
+        return entry->second.get();
+    }
+    return nullptr;
+}
+
+void SlotRegistry::Add(std::uint32_t slotId) {
+    if (Find(slotId) == nullptr) {
+        slots_.emplace(slotId, std::make_unique<TokenSlot>(slotId));
+    }
+}
+
+int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output) {
+    CK_ULONG count = 0;
+    // The size query's result is not examined: the count alone decides.
+    functions->C_GetSlotList(CK_FALSE, nullptr, &count);
+    if (count == 0) {
+        return kNoTokenPresent;
+    }
+
+    std::vector<CK_SLOT_ID> ids;
+    CK_ULONG listed = 0;
+    CK_RV rv = CKR_BUFFER_TOO_SMALL;
+    for (int attempt = 0; attempt < kFetchAttempts && rv == CKR_BUFFER_TOO_SMALL; ++attempt) {
+        ids.assign(count, 0);
+        listed = count;
+        rv = functions->C_GetSlotList(CK_FALSE, ids.data(), &listed);
+        count = listed > count ? listed : count;
+    }
+    // Other results are not examined; but a list the module had no room to
+    // write holds no ids. Never visit more ids than the array holds.
+    if (rv == CKR_BUFFER_TOO_SMALL) {
+        listed = 0;
+    }
+    if (listed > ids.size()) {
+        listed = ids.size();
+    }
+
+    CK_TOKEN_INFO info;
+    std::memset(&info, 0, sizeof info);
+    jint withToken = 0;
+    for (CK_ULONG i = 0; i < listed; ++i) {
+        CK_SLOT_ID id = ids[i];
+        if (id > kLargestJavaId) {
+            continue;
+        }
+        auto slotId = static_cast<std::uint32_t>(id);
+        Add(slotId);
+        TokenSlot *slot = Find(slotId);
+        if (functions->C_GetTokenInfo(id, &info) != CKR_OK) {
+            // The token has gone: its session handle is dropped, not closed.
+            slot->tokenPresent = 0;
+            slot->session = 0;
+            continue;
+        }
+        if (output.slotIds != nullptr && withToken < output.slotIdCapacity) {
+            output.slotIds[withToken] = static_cast<jint>(slotId);
+        }
+        ++withToken;
+        slot->tokenPresent = 1;
+    }
+    if (output.slotCount != nullptr) {
+        *output.slotCount = withToken;
+    }
+    return withToken > 0 ? kOk : kNoTokenPresent;
+}
+
+}  // namespace kavro

@@ -1,0 +1,48 @@
+// The process-wide registry of slots that a discovery has seen, keyed by
+// slot id alone (shared by all module kinds), and slot discovery itself.
+#ifndef KAVRO_TOKEN_SLOT_REGISTRY_H
+#define KAVRO_TOKEN_SLOT_REGISTRY_H
+
+#include "kavro/cryptoki.h"
+#include "token/token_slot.h"
+
+#include <jni.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+
+namespace kavro {
+
+// Where a discovery writes what it found; either part may be absent.
+struct DiscoveryOutput {
+    jint *slotIds = nullptr;      // receives the ids of slots with a token
+    jint slotIdCapacity = 0;      // no more ids than this are written
+    jint *slotCount = nullptr;    // receives the number of slots with a token
+};
+
+class SlotRegistry {
+public:
+    SlotRegistry() = default;
+    SlotRegistry(const SlotRegistry &) = delete;
+    SlotRegistry &operator=(const SlotRegistry &) = delete;
+    // Makes no PKCS #11 call: sessions stay open and logins in force.
+    virtual ~SlotRegistry() = default;
+
+    static SlotRegistry &Instance();
+
+    TokenSlot *Find(std::uint32_t slotId) const;
+    void Add(std::uint32_t slotId);
+
+    // Registers every slot the module lists and reports those whose token
+    // answers C_GetTokenInfo. Returns kOk when at least one does, else
+    // kNoTokenPresent.
+    int DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output);
+
+private:
+    std::map<std::uint32_t, std::unique_ptr<TokenSlot>> slots_;
+};
+
+}  // namespace kavro
+
+#endif  // KAVRO_TOKEN_SLOT_REGISTRY_H
