@@ -9,7 +9,7 @@
 //   object SLOT class=cert|private|public|data|N [token=0|1] [private=0|1] [id=S] [serial=S]
 //          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A]   -> the new handle
 //   fail FUNCTION RV [times=N|always] [skip=N]
-//   set KNOB VALUE                 (see the knobs read in mock_functions.cpp)
+//   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
 //   journal-clear
 //   state SLOT                     -> login, sessions, PINs and label of the slot's token
@@ -37,6 +37,7 @@ State &Mock() {
 }
 
 void Note(const std::string &line) {
+    if (!Journalling()) return;
     Mock().journal.push_back(line);
     if (const char *path = std::getenv("KAVRO_MOCK_JOURNAL_FILE")) {
         if (FILE *file = std::fopen(path, "a")) {
@@ -65,11 +66,16 @@ long long Knob(const std::string &name, long long fallback) {
 }
 
 MockSlot *FindSlot(CK_SLOT_ID id) {
-    for (MockSlot &slot : Mock().slots) {
-        if (slot.id == id) return &slot;
-    }
-    return nullptr;
+    auto found = Mock().slotIndex.find(id);
+    return found == Mock().slotIndex.end() ? nullptr : &Mock().slots[found->second];
 }
+
+void AddSlot(const MockSlot &slot) {
+    Mock().slotIndex[slot.id] = Mock().slots.size();
+    Mock().slots.push_back(slot);
+}
+
+bool Journalling() { return Knob("journal.off", 0) == 0; }
 
 MockSession *FindSession(CK_SESSION_HANDLE handle) {
     auto found = Mock().sessions.find(handle);
@@ -202,7 +208,7 @@ bool Run(const Command &command, std::string &reply) {
             reply = "slot exists";
             return false;
         }
-        Mock().slots.push_back(slot);
+        AddSlot(slot);
         return true;
     }
     if (verb == "token" && command.words.size() >= 2) {

@@ -14,9 +14,11 @@ namespace {
 
 #define JOURNAL(...)                                              \
     do {                                                          \
-        std::ostringstream line_;                                 \
-        line_ << __VA_ARGS__;                                     \
-        Note(line_.str());                                        \
+        if (Journalling()) {                                      \
+            std::ostringstream line_;                             \
+            line_ << __VA_ARGS__;                                 \
+            Note(line_.str());                                    \
+        }                                                         \
     } while (0)
 
 #define SCRIPTED(name)                                            \
@@ -193,7 +195,7 @@ CK_RV MockGetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR c
             slot.id = 0x7000 + Mock().slots.size();
             FillBlank(slot.token.serial, 16, "GROWN" + std::to_string(slot.id));
             FillBlank(slot.token.label, 32, "grown");
-            Mock().slots.push_back(slot);
+            AddSlot(slot);
         }
         Mock().knobs.erase("slotlist.growafterquery");
         return CKR_OK;

@@ -68,7 +68,8 @@ struct Failure {
 
 struct State {
     bool initialised = false;
-    std::vector<MockSlot> slots;
+    std::vector<MockSlot> slots;             // in the module's slot order
+    std::map<CK_SLOT_ID, size_t> slotIndex;  // id -> position in slots
     std::map<CK_SESSION_HANDLE, MockSession> sessions;
     std::map<CK_OBJECT_HANDLE, MockObject> objects;
     std::map<std::string, std::deque<Failure>> failures;
@@ -89,6 +90,8 @@ std::optional<CK_RV> Scripted(const char *function);
 long long Knob(const std::string &name, long long fallback);
 
 MockSlot *FindSlot(CK_SLOT_ID id);
+void AddSlot(const MockSlot &slot);
+bool Journalling();
 MockSession *FindSession(CK_SESSION_HANDLE handle);
 
 std::string Hex(const unsigned char *bytes, size_t length);
