@@ -1,0 +1,451 @@
+package bench;
+
+import Brelmont.Kavro;
+import java.io.BufferedReader;
+import java.io.FileInputStream;
+import java.io.IOException;
+import java.io.InputStream;
+import java.io.InputStreamReader;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.security.KeyStore;
+import java.security.MessageDigest;
+import java.security.PrivateKey;
+import java.security.Provider;
+import java.security.PublicKey;
+import java.security.Security;
+import java.security.Signature;
+import java.security.cert.CertificateFactory;
+import java.security.cert.X509Certificate;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.LinkedHashMap;
+import java.util.List;
+import java.util.Locale;
+import java.util.Map;
+import java.util.Properties;
+import javax.crypto.Cipher;
+import kavrotest.MockModule;
+import sun.security.pkcs11.wrapper.CK_ATTRIBUTE;
+import sun.security.pkcs11.wrapper.PKCS11;
+import sun.security.pkcs11.wrapper.PKCS11Constants;
+
+/**
+ * kavro against the module called straight from C and against the JDK's
+ * SunPKCS11 provider, on one SoftHSM2 token with an RSA-2048 key; then
+ * kavro's own floor against the mock module, and discovery scale.
+ *
+ * Usage: KavroBench tokens.properties raw_bench softhsm_module report.md [quick]
+ */
+public final class KavroBench {
+    private static final int KIND = 0;
+    private static final int MOCK_KIND = 1;
+    private static final int SCALE_KIND = 2;
+
+    private final Properties tokens;
+    private final String rawBench;
+    private final String module;
+    private final Timer timer;
+    private final int slot;
+    private final byte[] pin;
+    private final byte[] serial;
+    private final X509Certificate certificate;
+
+    private final byte[] data64 = new byte[64];
+    private final byte[] data32 = new byte[32];
+    private final byte[] data1m = new byte[1 << 20];
+
+    private KavroBench(String[] args) throws Exception {
+        tokens = new Properties();
+        try (InputStream in = new FileInputStream(args[0])) {
+            tokens.load(in);
+        }
+        rawBench = args[1];
+        module = args[2];
+        boolean quick = args.length > 4 && args[4].equals("quick");
+        timer = quick ? new Timer(100, 100, 5) : new Timer(1000, 500, 7);
+        slot = (int) Long.parseLong(tokens.getProperty("main.slot"));
+        pin = tokens.getProperty("user.pin").getBytes(StandardCharsets.US_ASCII);
+        byte[] der = Files.readAllBytes(Paths.get(tokens.getProperty("certs.dir"), "cert01.der"));
+        certificate = (X509Certificate) CertificateFactory.getInstance("X.509")
+                .generateCertificate(new java.io.ByteArrayInputStream(der));
+        serial = certificate.getSerialNumber().toByteArray();
+        for (int i = 0; i < data1m.length; i++) {
+            data1m[i] = (byte) (i * 31);
+        }
+        System.arraycopy(data1m, 0, data64, 0, 64);
+        System.arraycopy(data1m, 64, data32, 0, 32);
+    }
+
+    public static void main(String[] args) throws Exception {
+        new KavroBench(args).run(Paths.get(args[3]));
+    }
+
+    private static void require(boolean condition, String what) {
+        if (!condition) {
+            throw new IllegalStateException("check failed: " + what);
+        }
+    }
+
+    private static void expect(int code, String what) {
+        require(code == 0, what + " returned " + code);
+    }
+
+    // --- the three columns on SoftHSM2 ---
+
+    private static final String[] OPERATIONS = {
+        "serial", "digest64", "digest1m", "sign", "verify", "findkey", "encrypt", "decrypt",
+    };
+
+    private static final Map<String, String> TITLES = new LinkedHashMap<>();
+
+    static {
+        TITLES.put("serial", "token info / serial");
+        TITLES.put("digest64", "SHA-1 digest, 64 bytes");
+        TITLES.put("digest1m", "SHA-1 digest, 1 MiB");
+        TITLES.put("sign", "sign 64 bytes, CKM_SHA1_RSA_PKCS");
+        TITLES.put("verify", "verify 64 bytes, CKM_SHA1_RSA_PKCS");
+        TITLES.put("findkey", "find private key by certificate serial");
+        TITLES.put("encrypt", "RSA encrypt 32 bytes (CKM_RSA_PKCS)");
+        TITLES.put("decrypt", "RSA decrypt 32 bytes (CKM_RSA_PKCS)");
+    }
+
+    /** kavro on one slot: a session, a login, the key handles found once. */
+    private final class KavroColumn {
+        final int kind;
+        final int slotId;
+        final byte[] certSerial;
+        final int privateKey;
+        final int publicKey;
+        final String expectedSerial;
+        final byte[] digest = new byte[20];
+        final int[] length = {0};
+        final byte[] signature = new byte[512];
+        final int[] signatureLength = {0};
+        final byte[] ciphertext = new byte[512];
+        final int[] ciphertextLength = {0};
+        final byte[] plain = new byte[512];
+        final int[] handle = {0};
+
+        KavroColumn(int kind, int slotId, byte[] certSerial, byte[] userPin) {
+            this.kind = kind;
+            this.slotId = slotId;
+            this.certSerial = certSerial;
+            expect(Kavro.GetSlotList(kind, null, null), "GetSlotList");
+            require(Kavro.ConnectToken(kind, slotId) != 0, "ConnectToken");
+            expect(Kavro.Login(kind, slotId, userPin), "Login");
+            int[] found = {0};
+            expect(Kavro.EnumPrivateKeyByCertSerial(kind, slotId, certSerial, certSerial.length, found), "private key");
+            privateKey = found[0];
+            expect(Kavro.EnumPublicKeyByCertSerial(kind, slotId, certSerial, certSerial.length, found), "public key");
+            publicKey = found[0];
+            expectedSerial = Kavro.RetrieveSerial(kind, slotId);
+            sign();
+            encrypt();
+        }
+
+        Timer.Operation operation(String name) {
+            switch (name) {
+                case "serial": return () -> require(Kavro.RetrieveSerial(kind, slotId).equals(expectedSerial), "serial");
+                case "digest64": return () -> digest(data64, 64);
+                case "digest1m": return () -> digest(data1m, data1m.length);
+                case "sign": return this::sign;
+                case "verify": return () -> expect(Kavro.Verify(kind, slotId, publicKey, 0, data64, 64, signature,
+                        signatureLength[0]), "Verify");
+                case "findkey": return () -> {
+                    expect(Kavro.EnumPrivateKeyByCertSerial(kind, slotId, certSerial, certSerial.length, handle),
+                            "EnumPrivateKeyByCertSerial");
+                    require(handle[0] == privateKey, "same key");
+                };
+                case "encrypt": return this::encrypt;
+                case "decrypt": return () -> {
+                    plain[0] = 0;
+                    expect(Kavro.Decrypt(kind, slotId, privateKey, 0, ciphertext, ciphertextLength[0], plain, length),
+                            "Decrypt");
+                };
+                default: throw new IllegalArgumentException(name);
+            }
+        }
+
+        void digest(byte[] data, int dataLength) {
+            length[0] = 0;
+            expect(Kavro.Hash(kind, slotId, 0, data, dataLength, digest, length), "Hash");
+        }
+
+        void sign() {
+            expect(Kavro.Sign(kind, slotId, privateKey, 0, data64, 64, signature, signatureLength), "Sign");
+        }
+
+        void encrypt() {
+            expect(Kavro.Encrypt(kind, slotId, publicKey, 0, data32, 32, ciphertext, ciphertextLength), "Encrypt");
+        }
+
+        void close() {
+            Kavro.Logout(kind, slotId);
+            Kavro.DisconnectToken(kind, slotId);
+        }
+    }
+
+    private Timer.Check softHsmCheck(String name, KavroColumn kavro) {
+        return () -> {
+            switch (name) {
+                case "digest64":
+                    require(Arrays.equals(Arrays.copyOf(kavro.digest, kavro.length[0]),
+                            MessageDigest.getInstance("SHA-1").digest(data64)), "digest");
+                    break;
+                case "digest1m":
+                    require(Arrays.equals(Arrays.copyOf(kavro.digest, kavro.length[0]),
+                            MessageDigest.getInstance("SHA-1").digest(data1m)), "digest");
+                    break;
+                case "sign": {
+                    Signature check = Signature.getInstance("SHA1withRSA");
+                    check.initVerify(certificate.getPublicKey());
+                    check.update(data64);
+                    require(check.verify(Arrays.copyOf(kavro.signature, kavro.signatureLength[0])), "signature");
+                    break;
+                }
+                case "encrypt": {
+                    int[] length = {0};
+                    byte[] plain = new byte[256];
+                    expect(Kavro.Decrypt(kavro.kind, kavro.slotId, kavro.privateKey, 0, kavro.ciphertext,
+                            kavro.ciphertextLength[0], plain, length), "Decrypt");
+                    require(Arrays.equals(Arrays.copyOf(plain, length[0]), data32), "round trip");
+                    break;
+                }
+                case "decrypt":
+                    require(Arrays.equals(Arrays.copyOf(kavro.plain, kavro.length[0]), data32), "decrypt");
+                    break;
+                default:
+                    break;
+            }
+        };
+    }
+
+    /** The JDK's provider on the same module and slot, through its public API where it has one. */
+    private final class SunColumn {
+        final Provider provider;
+        final PKCS11 wrapper;
+        final long session;
+        final PrivateKey privateKey;
+        final PublicKey publicKey;
+        final MessageDigest sha1;
+        final Signature signer;
+        final Signature verifier;
+        final Cipher encryptor;
+        final Cipher decryptor;
+        byte[] digest;
+        byte[] signature;
+        byte[] ciphertext;
+        byte[] plain;
+
+        SunColumn() throws Exception {
+            String config = "--name=bench\nlibrary=" + module + "\nslot=" + Integer.toUnsignedString(slot) + "\n";
+            provider = Security.getProvider("SunPKCS11").configure(config);
+            KeyStore store = KeyStore.getInstance("PKCS11", provider);
+            store.load(null, new String(pin, StandardCharsets.US_ASCII).toCharArray());
+            String alias = null;
+            for (String name : java.util.Collections.list(store.aliases())) {
+                if (store.isKeyEntry(name) && certificate.equals(store.getCertificate(name))) {
+                    alias = name;
+                }
+            }
+            require(alias != null, "key entry for the certificate");
+            privateKey = (PrivateKey) store.getKey(alias, null);
+            publicKey = store.getCertificate(alias).getPublicKey();
+            wrapper = PKCS11.getInstance(module, "C_GetFunctionList", null, false);
+            session = wrapper.C_OpenSession(Integer.toUnsignedLong(slot), PKCS11Constants.CKF_SERIAL_SESSION, null,
+                    null);
+            sha1 = MessageDigest.getInstance("SHA-1", provider);
+            signer = Signature.getInstance("SHA1withRSA", provider);
+            verifier = Signature.getInstance("SHA1withRSA", provider);
+            encryptor = Cipher.getInstance("RSA/ECB/PKCS1Padding", provider);
+            decryptor = Cipher.getInstance("RSA/ECB/PKCS1Padding", provider);
+            encryptor.init(Cipher.ENCRYPT_MODE, publicKey);
+            decryptor.init(Cipher.DECRYPT_MODE, privateKey);
+            sign();
+            ciphertext = encryptor.doFinal(data32);
+        }
+
+        void sign() throws Exception {
+            signer.initSign(privateKey);
+            signer.update(data64);
+            signature = signer.sign();
+        }
+
+        Timer.Operation operation(String name) {
+            switch (name) {
+                case "serial": return () -> require(wrapper.C_GetTokenInfo(Integer.toUnsignedLong(slot))
+                        .serialNumber.length == 16, "serial");
+                case "digest64": return () -> digest = sha1.digest(data64);
+                case "digest1m": return () -> digest = sha1.digest(data1m);
+                case "sign": return this::sign;
+                case "verify": return () -> {
+                    verifier.initVerify(publicKey);
+                    verifier.update(data64);
+                    require(verifier.verify(signature), "verify");
+                };
+                case "findkey": return this::findKey;
+                case "encrypt": return () -> ciphertext = encryptor.doFinal(data32);
+                case "decrypt": return () -> plain = decryptor.doFinal(ciphertext);
+                default: throw new IllegalArgumentException(name);
+            }
+        }
+
+        /** No public API finds a key by certificate serial: the low-level wrapper, the same calls as kavro. */
+        void findKey() throws Exception {
+            CK_ATTRIBUTE[] certificates = {
+                new CK_ATTRIBUTE(PKCS11Constants.CKA_CLASS, PKCS11Constants.CKO_CERTIFICATE),
+                new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, true),
+            };
+            byte[] id = null;
+            wrapper.C_FindObjectsInit(session, certificates);
+            try {
+                long[] found;
+                while (id == null && (found = wrapper.C_FindObjects(session, 1)).length == 1) {
+                    CK_ATTRIBUTE[] values = {
+                        new CK_ATTRIBUTE(PKCS11Constants.CKA_ID), new CK_ATTRIBUTE(PKCS11Constants.CKA_SERIAL_NUMBER),
+                    };
+                    wrapper.C_GetAttributeValue(session, found[0], values);
+                    byte[] value = values[1].getByteArray();
+                    if (value.length >= 2 && Arrays.equals(Arrays.copyOfRange(value, 2, value.length), serial)) {
+                        id = values[0].getByteArray();
+                    }
+                }
+            } finally {
+                wrapper.C_FindObjectsFinal(session);
+            }
+            require(id != null, "certificate found");
+            CK_ATTRIBUTE[] keys = {
+                new CK_ATTRIBUTE(PKCS11Constants.CKA_CLASS, PKCS11Constants.CKO_PRIVATE_KEY),
+                new CK_ATTRIBUTE(PKCS11Constants.CKA_TOKEN, true),
+                new CK_ATTRIBUTE(PKCS11Constants.CKA_ID, id),
+            };
+            wrapper.C_FindObjectsInit(session, keys);
+            try {
+                require(wrapper.C_FindObjects(session, 1).length == 1, "key found");
+            } finally {
+                wrapper.C_FindObjectsFinal(session);
+            }
+        }
+
+        Timer.Check check(String name) {
+            return () -> {
+                switch (name) {
+                    case "digest64":
+                        require(Arrays.equals(digest, MessageDigest.getInstance("SHA-1").digest(data64)), "digest");
+                        break;
+                    case "digest1m":
+                        require(Arrays.equals(digest, MessageDigest.getInstance("SHA-1").digest(data1m)), "digest");
+                        break;
+                    case "sign": {
+                        Signature check = Signature.getInstance("SHA1withRSA");
+                        check.initVerify(certificate.getPublicKey());
+                        check.update(data64);
+                        require(check.verify(signature), "signature");
+                        break;
+                    }
+                    case "encrypt":
+                        require(Arrays.equals(decryptor.doFinal(ciphertext), data32), "round trip");
+                        break;
+                    case "decrypt":
+                        require(Arrays.equals(plain, data32), "decrypt");
+                        break;
+                    default:
+                        break;
+                }
+            };
+        }
+    }
+
+    private double raw(String operation) throws Exception {
+        List<String> command = List.of(rawBench, module, Integer.toUnsignedString(slot),
+                new String(pin, StandardCharsets.US_ASCII), operation, hex(serial),
+                Long.toString(timer.warmupMillis), Long.toString(timer.roundMillis), Integer.toString(timer.rounds));
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        String median = null;
+        StringBuilder output = new StringBuilder();
+        try (BufferedReader in = new BufferedReader(new InputStreamReader(process.getInputStream()))) {
+            String line;
+            while ((line = in.readLine()) != null) {
+                output.append(line).append('\n');
+                if (line.startsWith("median ")) {
+                    median = line.substring(7);
+                }
+            }
+        }
+        require(process.waitFor() == 0 && median != null, "raw_bench " + operation + ": " + output);
+        return Double.parseDouble(median);
+    }
+
+    private static String hex(byte[] bytes) {
+        StringBuilder text = new StringBuilder();
+        for (byte b : bytes) {
+            text.append(String.format("%02x", b & 0xFF));
+        }
+        return text.toString();
+    }
+
+    // --- the floor: kavro against the mock module, beside an empty native call ---
+
+    private Map<String, Double> mockFloor() throws Exception {
+        MockModule mock = MockModule.forKind(MOCK_KIND);
+        int mockSlot = 0x4242;
+        mock.run("reset; set journal.off 1; set sign.length 256; set cipher.length 256; slot " + mockSlot
+                + " userpin=1234; object " + mockSlot + " class=cert id=hex:01 serial=hex:0201" + hex(new byte[] {5})
+                + "; object " + mockSlot + " class=private id=hex:01; object " + mockSlot + " class=public id=hex:01");
+        KavroColumn kavro = new KavroColumn(MOCK_KIND, mockSlot, new byte[] {5}, "1234".getBytes());
+        Map<String, Double> floor = new LinkedHashMap<>();
+        floor.put("empty native call", timer.medianNanos(() -> EmptyNative.call(MOCK_KIND, mockSlot), () -> { }));
+        for (String name : new String[] {"serial", "digest64", "sign", "verify", "findkey", "encrypt", "decrypt"}) {
+            floor.put(TITLES.get(name).replace(", CKM_SHA1_RSA_PKCS", "").replace(" (CKM_RSA_PKCS)", ""),
+                    timer.medianNanos(kavro.operation(name), () -> { }));
+        }
+        kavro.close();
+        return floor;
+    }
+
+    private Map<Integer, Double> discoveryScale() throws Exception {
+        MockModule mock = MockModule.forKind(SCALE_KIND);
+        Map<Integer, Double> perSlot = new LinkedHashMap<>();
+        int base = 0x10000;
+        for (int slots : new int[] {1, 100, 10_000}) {
+            StringBuilder script = new StringBuilder("reset; set journal.off 1");
+            for (int i = 0; i < slots; i++) {
+                script.append("; slot ").append(base + i);
+            }
+            mock.run(script.toString());
+            base += 0x100000;
+            int[] ids = new int[slots];
+            int[] count = {0};
+            double call = timer.medianNanos(() -> expect(Kavro.GetSlotList(SCALE_KIND, ids, count), "GetSlotList"),
+                    () -> require(count[0] == slots, "all slots found"));
+            perSlot.put(slots, call / slots);
+        }
+        return perSlot;
+    }
+
+    // --- the report ---
+
+    private void run(Path report) throws Exception {
+        System.load(System.getProperty("bench.native"));
+        Map<String, double[]> results = new LinkedHashMap<>();
+        KavroColumn kavro = new KavroColumn(KIND, slot, serial, pin);
+        SunColumn sun = new SunColumn();
+        for (String name : OPERATIONS) {
+            double k = timer.medianNanos(kavro.operation(name), softHsmCheck(name, kavro));
+            double s = timer.medianNanos(sun.operation(name), sun.check(name));
+            double r = raw(name);
+            results.put(name, new double[] {k, s, r});
+            System.out.printf(Locale.ROOT, "%-10s kavro %12.0f  SunPKCS11 %12.0f  raw %12.0f ns%n", name, k, s, r);
+        }
+        kavro.close();
+        Map<String, Double> floor = mockFloor();
+        floor.forEach((name, ns) -> System.out.printf(Locale.ROOT, "mock %-40s %8.0f ns%n", name, ns));
+        Map<Integer, Double> scale = discoveryScale();
+        scale.forEach((n, ns) -> System.out.printf(Locale.ROOT, "GetSlotList %6d slots: %8.1f ns per slot%n", n, ns));
+        Files.writeString(report, Report.markdown(timer, TITLES, results, floor, scale));
+        System.out.println("written: " + report);
+    }
+}
