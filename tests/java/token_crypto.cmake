@@ -1,3 +1,6 @@
 # Certificates, keys, signing, digest and cipher on the token.
 kavro_java_test(CertificateListingMockTest)
 kavro_java_test(KeyLookupMockTest)
+kavro_java_test(SigningMockTest)
+kavro_java_test(DigestCipherMockTest)
+kavro_java_test(HostileArgumentsTest)
