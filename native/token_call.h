@@ -30,6 +30,12 @@ int BeginTokenCall(jint moduleKind, jint slotId, ModuleTables tables, TokenCall 
 // Java slot ids and handles are unsigned 32-bit values carried in an int.
 inline CK_ULONG FromJavaId(jint value) { return static_cast<CK_ULONG>(static_cast<unsigned int>(value)); }
 
+// The way back for a handle that fits 32 bits (the token operations write
+// no other), and for a length a module reports: one beyond a Java int's
+// range, which no Java array could offer, reads as the largest int.
+inline jint ToJavaId(CK_ULONG value) { return static_cast<jint>(static_cast<unsigned int>(value)); }
+inline jint ToJavaLength(CK_ULONG length) { return length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<jint>(length); }
+
 // Runs an entry point's body so that nothing is thrown into the JVM: a
 // failed allocation anywhere becomes kNoMemory.
 template <typename Body>

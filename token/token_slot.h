@@ -9,6 +9,7 @@
 #include "kavro/cryptoki.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kavro {
 
@@ -26,6 +27,63 @@ public:
     // userKind 0 logs in the user, any other value the security officer.
     int LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, unsigned char userKind,
                      const unsigned char *pin, CK_ULONG pinLength);
+
+    // Certificates, keys, signing, digest and cipher (cert_listing.cpp,
+    // key_lookup.cpp, sign_verify.cpp, digest_cipher.cpp). Results are CK_RV
+    // values or result codes. Serial contents are a certificate's
+    // CKA_SERIAL_NUMBER less its first two octets. A key handle place is
+    // written only with a handle that fits 32 bits: a wider one, which Java
+    // cannot carry, counts as not found.
+
+    // Counts the token's certificates into count; with serials given, also
+    // stages each one's serial content there, in the module's order. count
+    // ends as the number of certificates handled before the search ended.
+    CK_RV ListCertificateSerials(CK_FUNCTION_LIST *functions, std::vector<std::vector<unsigned char>> *serials,
+                                 CK_ULONG &count);
+
+    CK_RV FindPrivateKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE &handle, std::int32_t ordinal);
+    CK_RV FindPublicKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE &handle, std::int32_t ordinal);
+    // kOk with the matching certificate's CKA_ID in id, or
+    // kNoCertificateWithSerial.
+    CK_RV FindCertificateId(CK_FUNCTION_LIST *functions, const unsigned char *serial, std::int32_t serialLength,
+                            std::vector<unsigned char> &id);
+    CK_RV FindPrivateKeyById(CK_FUNCTION_LIST *functions, const unsigned char *id, CK_ULONG idLength,
+                             CK_OBJECT_HANDLE &handle);
+    CK_RV FindPublicKeyById(CK_FUNCTION_LIST *functions, const unsigned char *id, CK_ULONG idLength,
+                            CK_OBJECT_HANDLE &handle);
+    CK_RV FindPrivateKeyByCertSerial(CK_FUNCTION_LIST *functions, const unsigned char *serial,
+                                     std::int32_t serialLength, CK_OBJECT_HANDLE &handle);
+    CK_RV FindPublicKeyByCertSerial(CK_FUNCTION_LIST *functions, const unsigned char *serial,
+                                    std::int32_t serialLength, CK_OBJECT_HANDLE &handle);
+
+    // signMechanism 0..3: SHA-1, MD2, MD5 with RSA PKCS #1 v1.5, raw RSA
+    // PKCS #1 v1.5; kBadSignMechanism for any other selector.
+    static CK_RV SignMechanism(std::int32_t selector, CK_MECHANISM_TYPE &type);
+    // signatureLength: the room in signature on entry, the module's length
+    // afterwards (the length needed after CKR_BUFFER_TOO_SMALL).
+    CK_RV SignData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, std::int32_t selector,
+                   const unsigned char *data, CK_ULONG dataLength, unsigned char *signature,
+                   CK_ULONG &signatureLength);
+    CK_RV VerifyData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, std::int32_t selector,
+                     const unsigned char *data, CK_ULONG dataLength, const unsigned char *signature,
+                     CK_ULONG signatureLength);
+    // The key is looked up first, so 1006 and 1007 come before 1008.
+    CK_RV SignWithCertKey(CK_FUNCTION_LIST *functions, const unsigned char *serial, std::int32_t serialLength,
+                          std::int32_t selector, const unsigned char *data, CK_ULONG dataLength,
+                          unsigned char *signature, CK_ULONG &signatureLength);
+    CK_RV VerifyWithCertKey(CK_FUNCTION_LIST *functions, const unsigned char *serial, std::int32_t serialLength,
+                            std::int32_t selector, const unsigned char *data, CK_ULONG dataLength,
+                            const unsigned char *signature, CK_ULONG signatureLength);
+
+    // hashType 0 SHA-1, 1 MD2, 2 MD5; kBadArgument for any other. The
+    // output lengths behave as signatureLength above.
+    CK_RV DigestData(CK_FUNCTION_LIST *functions, std::int32_t hashType, const unsigned char *data,
+                     CK_ULONG dataLength, unsigned char *digest, CK_ULONG &digestLength);
+    // RSA PKCS #1 v1.5 with the given key.
+    CK_RV EncryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
+                      CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength);
+    CK_RV DecryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
+                      CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength);
 
     CK_SLOT_ID slotId;
     CK_SESSION_HANDLE session = 0;  // 0: no session

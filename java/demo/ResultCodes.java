@@ -32,6 +32,7 @@ final class ResultCodes {
             case 1309: return "the hash cannot be signed";
             case 4001: return "the login was refused";
             case 0xA4: return "CKR_PIN_LOCKED (or no security-officer attempts left)";
+            case 0xC0: return "CKR_SIGNATURE_INVALID: the signature does not verify";
             default:
                 if (code > 0 && code < 256) {
                     return "security-officer attempts left, or PKCS #11 result 0x" + Integer.toHexString(code);

@@ -1,0 +1,150 @@
+// Entry points Sign, SignByCertSerial, Verify and VerifyByCertSerial.
+#include "native/java_data.h"
+#include "native/result_code.h"
+#include "native/token_call.h"
+
+#include <jni.h>
+
+using namespace kavro;
+
+namespace {
+
+const unsigned char *Octets(const JavaBytes &bytes) { return reinterpret_cast<const unsigned char *>(bytes.Elements()); }
+unsigned char *WritableOctets(const JavaBytes &bytes) { return reinterpret_cast<unsigned char *>(bytes.Elements()); }
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint moduleKind, jint slotId, jint keyHandle,
+                                                jint signMechanism, jbyteArray jData, jint dataLength,
+                                                jbyteArray jSignature, jintArray jSignatureLength) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (dataLength <= 0 || !LengthFits(env, jData, dataLength) || jSignature == nullptr ||
+                !HasFirstElement(env, jSignatureLength)) {
+                return kBadArgument;
+            }
+            JavaBytes data(env, jData, GiveBack::kDiscard);
+            JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
+            JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
+            if (data.Unavailable() || signature.Unavailable() || signatureLength.Unavailable()) {
+                return kBadArgument;
+            }
+            CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
+            CK_RV rv = call.slot->SignData(call.functions, FromJavaId(keyHandle), signMechanism, Octets(data),
+                                           static_cast<CK_ULONG>(dataLength), WritableOctets(signature), length);
+            // A failed signing leaves the Java length as it was.
+            if (rv == CKR_OK) {
+                signatureLength.Elements()[0] = ToJavaLength(length);
+            }
+            data.Release();
+            signature.Release();
+            signatureLength.Release();
+            return static_cast<jint>(rv);
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                            jbyteArray jSerial, jint serialLength,
+                                                            jint signMechanism, jbyteArray jData, jint dataLength,
+                                                            jbyteArray jSignature, jintArray jSignatureLength) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
+            if (result != kOk) {
+                return result;
+            }
+            // Empty data is signed as given.
+            if (!LengthFits(env, jData, dataLength) || jSignature == nullptr ||
+                !HasFirstElement(env, jSignatureLength) || !LengthFits(env, jSerial, serialLength)) {
+                return kBadArgument;
+            }
+            JavaBytes serial(env, jSerial, GiveBack::kDiscard);
+            JavaBytes data(env, jData, GiveBack::kDiscard);
+            JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
+            JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
+            if (serial.Unavailable() || data.Unavailable() || signature.Unavailable() ||
+                signatureLength.Unavailable()) {
+                return kBadArgument;
+            }
+            CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
+            CK_RV rv = call.slot->SignWithCertKey(call.functions, Octets(serial), serialLength, signMechanism,
+                                                  Octets(data), static_cast<CK_ULONG>(dataLength),
+                                                  WritableOctets(signature), length);
+            // Whatever the result: the signature's length, the room offered
+            // when nothing was signed, or the length the module asks for.
+            signatureLength.Elements()[0] = ToJavaLength(length);
+            serial.Release();
+            data.Release();
+            signature.Release();
+            signatureLength.Release();
+            return static_cast<jint>(rv);
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Verify(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                  jint keyHandle, jint signMechanism, jbyteArray jData,
+                                                  jint dataLength, jbyteArray jSignature, jint signatureLength) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (dataLength <= 0 || !LengthFits(env, jData, dataLength) ||
+                !LengthFits(env, jSignature, signatureLength)) {
+                return kBadArgument;
+            }
+            JavaBytes data(env, jData, GiveBack::kDiscard);
+            JavaBytes signature(env, jSignature, GiveBack::kDiscard);
+            if (data.Unavailable() || signature.Unavailable()) {
+                return kBadArgument;
+            }
+            return static_cast<jint>(call.slot->VerifyData(call.functions, FromJavaId(keyHandle), signMechanism,
+                                                           Octets(data), static_cast<CK_ULONG>(dataLength),
+                                                           Octets(signature),
+                                                           static_cast<CK_ULONG>(signatureLength)));
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_VerifyByCertSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                              jbyteArray jSerial, jint serialLength,
+                                                              jint signMechanism, jbyteArray jData,
+                                                              jint dataLength, jbyteArray jSignature,
+                                                              jint signatureLength) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (!LengthFits(env, jData, dataLength) || !LengthFits(env, jSignature, signatureLength) ||
+                !LengthFits(env, jSerial, serialLength)) {
+                return kBadArgument;
+            }
+            JavaBytes serial(env, jSerial, GiveBack::kDiscard);
+            JavaBytes data(env, jData, GiveBack::kDiscard);
+            JavaBytes signature(env, jSignature, GiveBack::kDiscard);
+            if (serial.Unavailable() || data.Unavailable() || signature.Unavailable()) {
+                return kBadArgument;
+            }
+            return static_cast<jint>(call.slot->VerifyWithCertKey(
+                call.functions, Octets(serial), serialLength, signMechanism, Octets(data),
+                static_cast<CK_ULONG>(dataLength), Octets(signature), static_cast<CK_ULONG>(signatureLength)));
+        },
+        kNoMemory);
+}
+
+}  // extern "C"

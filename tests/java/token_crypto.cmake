@@ -1,0 +1,7 @@
+# Certificates, keys, signing, digest and cipher on the token.
+kavro_java_test(CertificateListingMockTest)
+kavro_java_test(KeyLookupMockTest)
+kavro_java_test(SigningMockTest)
+kavro_java_test(DigestCipherMockTest)
+kavro_java_test(HostileArgumentsTest)
+kavro_java_test(SoftHsmTokenCryptoTest)
