@@ -4,6 +4,8 @@
 #ifndef KAVRO_NATIVE_JAVA_DATA_H
 #define KAVRO_NATIVE_JAVA_DATA_H
 
+#include "codec/secret.h"
+
 #include <jni.h>
 
 #include <cstddef>
@@ -15,9 +17,6 @@ namespace kavro {
 // either way, and the copy is saved); secret arrays are wiped first when
 // the JVM handed out a copy.
 enum class GiveBack { kCopyBack, kDiscard, kWipeAndDiscard };
-
-// Overwrites a buffer in a way the compiler may not drop.
-void Wipe(void *buffer, std::size_t size) noexcept;
 
 template <typename ArrayType, typename ElementType>
 struct ArrayAccess;

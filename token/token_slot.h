@@ -8,10 +8,15 @@
 
 #include "kavro/cryptoki.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace kavro {
+
+// CK_TOKEN_INFO's serial number and C_InitToken's label, in octets.
+constexpr std::size_t kTokenSerialSize = 16;
+constexpr std::size_t kTokenLabelSize = 32;
 
 class TokenSlot {
 public:
@@ -84,6 +89,26 @@ public:
                       CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength);
     CK_RV DecryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
                       CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength);
+
+    // Token information (token_info.cpp). Reads the serial afresh into
+    // serialNumber and returns it: the 16 bytes as the token gives them,
+    // zero-terminated, or "1004" when C_GetTokenInfo fails. The text is
+    // overwritten by the next read.
+    const char *ReadTokenSerial(CK_FUNCTION_LIST *functions);
+
+    // PIN administration (pin_admin.cpp). Each returns a login result of
+    // LoginWithPin, or the CK_RV of the call that changes the token.
+    int SetSoPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *oldPin,
+                 CK_ULONG oldPinLength, const unsigned char *newPin, CK_ULONG newPinLength);
+    int UnlockUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *soPin,
+                      CK_ULONG soPinLength, const unsigned char *newUserPin, CK_ULONG newUserPinLength);
+    int SetUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *oldPin,
+                   CK_ULONG oldPinLength, const unsigned char *newPin, CK_ULONG newPinLength);
+    // label: at most kTokenLabelSize octets, sent blank-padded to that size;
+    // a longer label is refused with kBadArgument before any module call.
+    int InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *soPin,
+                  CK_ULONG soPinLength, const unsigned char *userPin, CK_ULONG userPinLength, const char *label,
+                  std::size_t labelLength);
 
     CK_SLOT_ID slotId;
     CK_SESSION_HANDLE session = 0;  // 0: no session

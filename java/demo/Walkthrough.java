@@ -25,6 +25,7 @@ public final class Walkthrough {
         Report report = new Report();
         System.out.println("kavro walkthrough: module kind " + KIND + " (zelcsp11.dll, a SoftHSM2 token store)");
         SlotSteps.run(report, tokens);
+        SessionSteps.run(report, tokens);
         TokenCryptoSteps.run(report, tokens);
 
         System.out.println();

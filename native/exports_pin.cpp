@@ -1,0 +1,210 @@
+// Entry points SetSoPin, UnlockUserPin, SetUserPin and InitToken. SO PINs
+// arrive as PIN transport texts: Base64 of the PIN zero-padded to whole
+// blocks and AES-128 encrypted under the token's 16-character serial. Every
+// copy of a PIN or of its decoding is wiped before it leaves scope, and the
+// PIN arrays go back without copy-back.
+#include "codec/base64.h"
+#include "codec/pin_transport.h"
+#include "codec/secret.h"
+#include "native/java_data.h"
+#include "native/result_code.h"
+#include "native/token_call.h"
+
+#include <jni.h>
+
+#include <cstring>
+
+using namespace kavro;
+
+namespace {
+
+constexpr std::size_t kDecodedSize = 2048;
+constexpr std::size_t kSoPinSize = 200;
+constexpr std::size_t kSerialBufferSize = 20;
+
+// A recovered SO PIN and its length.
+struct SoPin {
+    SecretBytes<kSoPinSize> bytes;
+    std::size_t length = 0;
+};
+
+// The transport key: a copy of the token serial text, which must be
+// exactly 16 characters long.
+struct TransportKey {
+    SecretBytes<kSerialBufferSize> serial;
+};
+
+bool ReadTransportKey(const TokenCall &call, TransportKey &key) {
+    const char *text = call.slot->ReadTokenSerial(call.functions);
+    const std::size_t length = strnlen(text, kSerialBufferSize - 1);
+    std::memcpy(key.serial.Data(), text, length);
+    return length == kTransportKeySize;
+}
+
+// A transport text is the array's bytes up to the first zero byte or the
+// array's end, whichever comes first.
+std::size_t TransportTextLength(const JavaBytes &text) {
+    const auto length = static_cast<std::size_t>(text.Length());
+    const void *zero = length == 0 ? nullptr : std::memchr(text.Elements(), 0, length);
+    return zero == nullptr ? length
+                           : static_cast<std::size_t>(static_cast<const jbyte *>(zero) - text.Elements());
+}
+
+// Base64-decodes a transport text into decoded (cleared first) and
+// decrypts it into pin. Returns 0, or the decoder's or decryptor's result.
+int RecoverSoPin(const JavaBytes &text, const TransportKey &key, SecretBytes<kDecodedSize> &decoded, SoPin &pin) {
+    decoded.Clear();
+    std::size_t decodedLength = 0;
+    int result = Base64Decode(reinterpret_cast<const unsigned char *>(text.Elements()), TransportTextLength(text),
+                              decoded.Data(), decoded.Capacity(), &decodedLength);
+    if (result != kOk) {
+        return result;
+    }
+    return DecryptPin(key.serial.Data(), decoded.Data(), decodedLength, pin.bytes.Data(), pin.bytes.Capacity(),
+                      &pin.length);
+}
+
+const unsigned char *Bytes(const JavaBytes &array) { return reinterpret_cast<const unsigned char *>(array.Elements()); }
+
+CK_ULONG Length(const JavaBytes &array) { return static_cast<CK_ULONG>(array.Length()); }
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetSoPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                    jbyteArray jOldSoPin, jbyteArray jNewSoPin) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (jOldSoPin == nullptr || jNewSoPin == nullptr) {
+                return kBadArgument;
+            }
+            TransportKey key;
+            if (!ReadTransportKey(call, key)) {
+                return kNoTokenSerial;
+            }
+            JavaBytes oldText(env, jOldSoPin, GiveBack::kWipeAndDiscard);
+            JavaBytes newText(env, jNewSoPin, GiveBack::kWipeAndDiscard);
+            if (oldText.Unavailable() || newText.Unavailable()) {
+                return kBadArgument;
+            }
+            SecretBytes<kDecodedSize> decoded;
+            SoPin oldSoPin;
+            SoPin newSoPin;
+            result = RecoverSoPin(oldText, key, decoded, oldSoPin);
+            if (result != kOk) {
+                return result;
+            }
+            result = RecoverSoPin(newText, key, decoded, newSoPin);
+            if (result != kOk) {
+                return result;
+            }
+            return call.slot->SetSoPin(call.functions, call.aux, oldSoPin.bytes.Data(), oldSoPin.length,
+                                       newSoPin.bytes.Data(), newSoPin.length);
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_UnlockUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                         jbyteArray jSoPin, jbyteArray jNewUserPin) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (jSoPin == nullptr || jNewUserPin == nullptr) {
+                return kBadArgument;
+            }
+            TransportKey key;
+            if (!ReadTransportKey(call, key)) {
+                return kNoTokenSerial;
+            }
+            JavaBytes soPinText(env, jSoPin, GiveBack::kWipeAndDiscard);
+            JavaBytes newUserPin(env, jNewUserPin, GiveBack::kWipeAndDiscard);
+            if (soPinText.Unavailable() || newUserPin.Unavailable()) {
+                return kBadArgument;
+            }
+            SecretBytes<kDecodedSize> decoded;
+            SoPin soPin;
+            result = RecoverSoPin(soPinText, key, decoded, soPin);
+            if (result != kOk) {
+                return result;
+            }
+            // The whole array is the new PIN, a zero byte in it too.
+            return call.slot->UnlockUserPin(call.functions, call.aux, soPin.bytes.Data(), soPin.length,
+                                            Bytes(newUserPin), Length(newUserPin));
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                      jbyteArray jOldUserPin, jbyteArray jNewUserPin) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
+            if (result != kOk) {
+                return result;
+            }
+            if (jOldUserPin == nullptr || jNewUserPin == nullptr) {
+                return kBadArgument;
+            }
+            JavaBytes oldUserPin(env, jOldUserPin, GiveBack::kWipeAndDiscard);
+            JavaBytes newUserPin(env, jNewUserPin, GiveBack::kWipeAndDiscard);
+            if (oldUserPin.Unavailable() || newUserPin.Unavailable()) {
+                return kBadArgument;
+            }
+            return call.slot->SetUserPin(call.functions, call.aux, Bytes(oldUserPin), Length(oldUserPin),
+                                         Bytes(newUserPin), Length(newUserPin));
+        },
+        kNoMemory);
+}
+
+JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint moduleKind, jint slotId,
+                                                     jbyteArray jSoPin, jbyteArray jUserPin, jstring jLabel) {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call;
+            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
+            if (result != kOk) {
+                return result;
+            }
+            // The label is an argument like the arrays: missing, or longer
+            // than the 32 octets PKCS #11 gives it, it is refused up front.
+            if (jSoPin == nullptr || jUserPin == nullptr || jLabel == nullptr ||
+                static_cast<std::size_t>(env->GetStringUTFLength(jLabel)) > kTokenLabelSize) {
+                return kBadArgument;
+            }
+            TransportKey key;
+            if (!ReadTransportKey(call, key)) {
+                return kNoTokenSerial;
+            }
+            JavaBytes soPinText(env, jSoPin, GiveBack::kWipeAndDiscard);
+            JavaBytes userPin(env, jUserPin, GiveBack::kWipeAndDiscard);
+            if (soPinText.Unavailable() || userPin.Unavailable()) {
+                return kBadArgument;
+            }
+            SecretBytes<kDecodedSize> decoded;
+            SoPin soPin;
+            result = RecoverSoPin(soPinText, key, decoded, soPin);
+            if (result != kOk) {
+                return result;
+            }
+            JavaUtfChars label(env, jLabel);
+            if (label.Unavailable()) {
+                return kBadArgument;
+            }
+            return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Bytes(userPin),
+                                        Length(userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
+        },
+        kNoMemory);
+}
+
+}  // extern "C"

@@ -1,0 +1,27 @@
+// Token information: the token's serial number, read afresh on every call.
+#include "native/result_code.h"
+#include "token/token_slot.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kavro {
+
+static_assert(sizeof(TokenSlot::serialNumber) >= kTokenSerialSize + 1, "room for the serial and a terminator");
+
+const char *TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
+    std::memset(serialNumber, 0, sizeof serialNumber);
+    CK_TOKEN_INFO info;
+    std::memset(&info, 0, sizeof info);
+    if (functions->C_GetTokenInfo(slotId, &info) == CKR_OK) {
+        // Blank padding kept, nothing converted; the zero bytes after it
+        // make it a text of at most 16 characters.
+        std::memcpy(serialNumber, info.serialNumber, kTokenSerialSize);
+    } else {
+        // Which PKCS #11 error it was is not kept.
+        std::snprintf(serialNumber, sizeof serialNumber, "%d", static_cast<int>(kNoTokenSerial));
+    }
+    return serialNumber;
+}
+
+}  // namespace kavro
