@@ -84,7 +84,8 @@ private:
     std::string saveAs_;
 };
 
-// How the library is expected to have given a named array back.
+// How the library is expected to have given a named array back. A String's
+// characters, given back with ReleaseStringUTFChars, count as discarded.
 enum class Release {
     kCopyBack,      // taken, every Release with mode 0
     kDiscard,       // taken, every Release with JNI_ABORT
