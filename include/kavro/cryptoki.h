@@ -48,6 +48,7 @@ static_assert(sizeof(PinStatus) == 8, "PinStatus is 8 bytes");
 static_assert(sizeof(CK_ULONG) == 4, "CK_ULONG is 32-bit on Windows");
 static_assert(sizeof(CK_TOKEN_INFO) == 160, "CK_TOKEN_INFO is 160 bytes under 1-byte packing");
 static_assert(offsetof(CK_TOKEN_INFO, serialNumber) == 80, "token serial at offset 80");
+static_assert(offsetof(CK_FUNCTION_LIST, C_Initialize) == 2, "function pointers right after the 2-byte version");
 #if !defined(_WIN64)
 static_assert(offsetof(AuxFunctionList, GetPinStatus) == 10, "GetPinStatus 10 bytes into the table");
 #endif

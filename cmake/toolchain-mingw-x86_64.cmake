@@ -1,0 +1,5 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 compilers
+# (posix thread model, g++-mingw-w64-x86-64-posix).
+set(KAVRO_MINGW_TRIPLET x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+include(${CMAKE_CURRENT_LIST_DIR}/MingwToolchain.cmake)

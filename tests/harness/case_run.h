@@ -1,0 +1,64 @@
+// What a running case works with: the library's exports, the mock modules,
+// a fresh fake JVM, the values it saved and the arrays it named.
+#ifndef KAVRO_HARNESS_CASE_RUN_H
+#define KAVRO_HARNESS_CASE_RUN_H
+
+#include "fake_jni.h"
+#include "harness.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// The library under test and the addresses of its exports (null when missing).
+struct Exports {
+    std::string library;
+    std::map<std::string, void *> methods;  // by short name, for example "Login"
+};
+
+// The mock modules, opened by their bare file names through the same
+// loader search the library uses, so both reach the same loaded instance.
+class Mocks {
+public:
+    // Runs commands on the kind's mock; false with the reason in reply.
+    bool Control(int kind, const std::string &commands, std::string &reply);
+
+private:
+    using ControlFunction = int (*)(const char *commands, char *reply, unsigned long replySize);
+    ControlFunction controls_[5] = {};
+};
+
+class CaseRun {
+public:
+    CaseRun(const Exports &exports, Mocks &mocks) : exports(exports), mocks(mocks) {}
+
+    void Fail(const std::string &message) { failures.push_back(message); }
+    bool Failed() const { return !failures.empty(); }
+    // Replaces ${name} with the saved value.
+    std::string Expand(const std::string &text);
+    // The caller's array named in an argument; null (and the case failed) when none is.
+    jobject Named(const std::string &name);
+
+    const Exports &exports;
+    Mocks &mocks;
+    FakeJvm jvm;
+    std::map<std::string, std::string> saved;
+    std::map<std::string, jobject> arrays;
+    std::vector<std::string> failures;
+};
+
+// Runs the registered cases whose "area: name" contains filter; prints one
+// line per case and the reasons of each failure. Returns the failures.
+int RunCases(const Exports &exports, const std::string &filter);
+
+// The short names of the 27 methods, in the order of Brelmont.Kavro.
+std::vector<std::string> MethodNames();
+
+// The fake JVM's own checks: each misuse it must report, made on purpose.
+int RunSelfTest();
+
+}  // namespace harness
+
+#endif  // KAVRO_HARNESS_CASE_RUN_H

@@ -1,0 +1,73 @@
+// The kavro test harness: loads the library (kavro.dll or libkavro.so) the
+// way a JVM does, resolves the Java_Brelmont_Kavro_* exports by name, and
+// runs the case tables against the mock modules, found by their bare file
+// names on the platform's library search path.
+//
+//   kavro_harness [--case TEXT] LIBRARY   run the cases whose "area: name" contains TEXT
+//   kavro_harness --self-test             check that the fake JVM reports each misuse
+//   kavro_harness --unprovided-jni        call a JNI function the fake JVM lacks (must abort)
+#include "case_run.h"
+#include "library.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int Usage() {
+    std::fprintf(stderr, "usage: kavro_harness [--case TEXT] LIBRARY | --self-test | --unprovided-jni\n");
+    return 2;
+}
+
+// Makes the fake JVM trap: the library must never call a JNI function the
+// harness does not provide, and if it does the run ends loudly.
+int CallUnprovided() {
+    harness::FakeJvm jvm;
+    jvm.Env()->FindClass("java/lang/String");
+    std::printf("FindClass returned\n");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    std::string filter;
+    std::string libraryPath;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--self-test") == 0) return harness::RunSelfTest() == 0 ? 0 : 1;
+        if (std::strcmp(argv[i], "--unprovided-jni") == 0) return CallUnprovided();
+        if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) {
+            filter = argv[++i];
+        } else if (libraryPath.empty() && argv[i][0] != '-') {
+            libraryPath = argv[i];
+        } else {
+            return Usage();
+        }
+    }
+    if (libraryPath.empty()) return Usage();
+
+    std::string error;
+    void *library = harness::OpenLibrary(libraryPath, error);
+    if (library == nullptr) {
+        std::printf("cannot load %s: %s\n", libraryPath.c_str(), error.c_str());
+        return 2;
+    }
+    harness::Exports exports;
+    exports.library = libraryPath;
+    std::string missing;
+    int found = 0;
+    for (const std::string &name : harness::MethodNames()) {
+        void *address = harness::FindExport(library, ("Java_Brelmont_Kavro_" + name).c_str());
+        exports.methods[name] = address;
+        if (address != nullptr) {
+            ++found;
+        } else {
+            missing += " " + name;
+        }
+    }
+    std::printf("%s: %d of %u exports found%s%s\n", libraryPath.c_str(), found,
+                static_cast<unsigned>(exports.methods.size()), missing.empty() ? "" : "; missing:", missing.c_str());
+    int failed = harness::RunCases(exports, filter);
+    return failed == 0 ? 0 : 1;
+}
