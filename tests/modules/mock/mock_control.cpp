@@ -9,6 +9,10 @@
 //   object SLOT class=cert|private|public|data|N [token=0|1] [private=0|1] [id=S] [serial=S]
 //          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A]   -> the new handle
 //   fail FUNCTION RV [times=N|always] [skip=N]
+//   pull SLOT after=N [sessions=keep|drop]
+//                                  the token leaves the slot after N more module calls: later calls on its
+//                                  sessions answer CKR_DEVICE_REMOVED, or with sessions=drop the sessions
+//                                  are gone and calls answer CKR_SESSION_HANDLE_INVALID
 //   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
 //   journal-clear
@@ -48,6 +52,10 @@ void Note(const std::string &line) {
 }
 
 std::optional<CK_RV> Scripted(const char *function) {
+    if (Mock().pull && Mock().pull->callsLeft-- == 0) {
+        PullToken(*Mock().pull);
+        Mock().pull.reset();
+    }
     auto entry = Mock().failures.find(function);
     if (entry == Mock().failures.end() || entry->second.empty()) return std::nullopt;
     Failure &failure = entry->second.front();
@@ -73,6 +81,17 @@ MockSlot *FindSlot(CK_SLOT_ID id) {
 void AddSlot(const MockSlot &slot) {
     Mock().slotIndex[slot.id] = Mock().slots.size();
     Mock().slots.push_back(slot);
+}
+
+void PullToken(const Pull &pull) {
+    MockSlot *slot = FindSlot(pull.slot);
+    if (slot == nullptr) return;
+    slot->token.present = false;
+    if (!pull.dropSessions) return;
+    for (auto entry = Mock().sessions.begin(); entry != Mock().sessions.end();) {
+        entry = entry->second.slot == pull.slot ? Mock().sessions.erase(entry) : std::next(entry);
+    }
+    slot->token.login = Login::kNone;
 }
 
 bool Journalling() { return Knob("journal.off", 0) == 0; }
@@ -246,6 +265,18 @@ bool Run(const Command &command, std::string &reply) {
         failure.remaining = times == "always" ? -1 : static_cast<long>(Number(times));
         failure.skip = static_cast<long>(Number(command.Text("skip", "0")));
         Mock().failures[command.words[1]].push_back(failure);
+        return true;
+    }
+    if (verb == "pull" && command.words.size() >= 2) {
+        Pull pull;
+        pull.slot = static_cast<CK_SLOT_ID>(Number(command.words[1]));
+        pull.callsLeft = static_cast<long>(Number(command.Text("after", "0")));
+        pull.dropSessions = command.Text("sessions", "keep") == "drop";
+        if (FindSlot(pull.slot) == nullptr) {
+            reply = "no such slot";
+            return false;
+        }
+        Mock().pull = pull;
         return true;
     }
     if (verb == "set" && command.words.size() >= 3) {

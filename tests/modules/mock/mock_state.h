@@ -66,6 +66,13 @@ struct Failure {
     long skip = 0;       // calls to let through first
 };
 
+// A token that leaves its slot after a number of further module calls.
+struct Pull {
+    CK_SLOT_ID slot = 0;
+    long callsLeft = 0;
+    bool dropSessions = false;  // the module forgets the slot's sessions too
+};
+
 struct State {
     bool initialised = false;
     std::vector<MockSlot> slots;             // in the module's slot order
@@ -74,6 +81,7 @@ struct State {
     std::map<CK_OBJECT_HANDLE, MockObject> objects;
     std::map<std::string, std::deque<Failure>> failures;
     std::map<std::string, long long> knobs;
+    std::optional<Pull> pull;
     CK_SESSION_HANDLE nextSession = 1;
     CK_OBJECT_HANDLE nextObject = 1;
     std::vector<std::string> journal;
@@ -92,6 +100,8 @@ long long Knob(const std::string &name, long long fallback);
 MockSlot *FindSlot(CK_SLOT_ID id);
 void AddSlot(const MockSlot &slot);
 bool Journalling();
+// Removes the pulled slot's token now (and its sessions, when asked).
+void PullToken(const Pull &pull);
 MockSession *FindSession(CK_SESSION_HANDLE handle);
 
 std::string Hex(const unsigned char *bytes, size_t length);
