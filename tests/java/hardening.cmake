@@ -1,0 +1,2 @@
+# Hostile Java input over every token method, and faulty modules.
+kavro_java_test(HostileInputTest)
