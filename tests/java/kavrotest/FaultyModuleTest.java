@@ -138,6 +138,99 @@ class FaultyModuleTest {
         assertArrayEquals(new int[] {8}, length, "the room offered, not the length claimed");
     }
 
+    // --- a function list with entries left null ---
+
+    private static final int CKR_FUNCTION_NOT_SUPPORTED = 0x54;
+
+    /** A token for one dropped entry: a 16-character serial, a certificate and its key pair, connected. */
+    private static final class Dropped {
+        final MockToken token = pinToken(MockToken.connect(KIND));
+        final int privateKey;
+        final int publicKey;
+        final byte[] serial = hex(SERIAL);
+
+        Dropped(String function) {
+            token.certificate("01", derInteger(SERIAL));
+            privateKey = token.privateKey("01");
+            publicKey = token.publicKey("01");
+            token.mock.run("drop " + function);
+            token.mock.clearJournal();
+        }
+    }
+
+    /** What a method gives when the one module function it needs is missing from the table. */
+    private static void missing(String function, int expected, java.util.function.ToIntFunction<Dropped> call) {
+        Dropped dropped = new Dropped(function);
+        assertEquals(expected, call.applyAsInt(dropped), function + " missing");
+        List<String> calls = dropped.token.mock.callNames();
+        assertFalse(calls.contains(function), function + " was called: " + calls);
+    }
+
+    @Test
+    void aFunctionListWithEntriesLeftNullAnswersAsIfTheyWereNotSupported() {
+        // Discovery and the serial.
+        Dropped noSlotList = new Dropped("C_GetSlotList");
+        noSlotList.token.mock.run("slot 9201");
+        int[] count = {-5};
+        assertEquals(1012, Kavro.GetSlotList(KIND, null, count));
+        assertArrayEquals(new int[] {-5}, count);
+        assertEquals(1002, Kavro.DisconnectToken(KIND, 9201));
+        missing("C_GetTokenInfo", 1012, d -> Kavro.GetSlotList(KIND, null, null));
+        missing("C_GetTokenInfo", 1004, d -> Kavro.SetSoPin(KIND, d.token.slot, transport(d.token, SO_PIN),
+                transport(d.token, SO_PIN)));
+        Dropped noTokenInfo = new Dropped("C_GetTokenInfo");
+        assertEquals("1004", Kavro.RetrieveSerial(KIND, noTokenInfo.token.slot));
+        // Sessions and PINs: a refused login is 4001, other calls pass CKR_FUNCTION_NOT_SUPPORTED on.
+        missing("C_OpenSession", 0, d -> Kavro.ConnectToken(KIND, d.token.slot));
+        missing("C_CloseSession", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.DisconnectToken(KIND, d.token.slot));
+        missing("C_Login", 4001, d -> Kavro.Login(KIND, d.token.slot, "1234".getBytes()));
+        missing("C_Logout", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.Logout(KIND, d.token.slot));
+        missing("C_SetPIN", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.SetUserPin(KIND, d.token.slot, "1234".getBytes(),
+                "2468".getBytes()));
+        missing("C_InitPIN", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.UnlockUserPin(KIND, d.token.slot,
+                transport(d.token, SO_PIN), "2468".getBytes()));
+        missing("C_InitToken", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.InitToken(KIND, d.token.slot,
+                transport(d.token, SO_PIN), "2468".getBytes(), "label"));
+        // Without C_CloseAllSessions the connected session stays, and the module refuses to initialise.
+        missing("C_CloseAllSessions", 0xB6, d -> Kavro.InitToken(KIND, d.token.slot, transport(d.token, SO_PIN),
+                "2468".getBytes(), "label"));
+        // Searches: a search that cannot start fails at its first step; one that cannot end still counts.
+        missing("C_FindObjectsInit", 0x91, d -> Kavro.ListCertSerial(KIND, d.token.slot, null, null, count));
+        missing("C_FindObjects", CKR_FUNCTION_NOT_SUPPORTED,
+                d -> Kavro.ListCertSerial(KIND, d.token.slot, null, null, count));
+        missing("C_FindObjects", CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.EnumPrivateKey(KIND, d.token.slot, 1,
+                new int[1]));
+        missing("C_FindObjectsFinal", 0, d -> Kavro.ListCertSerial(KIND, d.token.slot, null, null, count));
+        missing("C_GetAttributeValue", CKR_FUNCTION_NOT_SUPPORTED,
+                d -> Kavro.ListCertSerial(KIND, d.token.slot, new byte[1][8], new int[1], count));
+        missing("C_GetAttributeValue", 1006, d -> Kavro.EnumPublicKeyByCertSerial(KIND, d.token.slot, d.serial,
+                d.serial.length, new int[1]));
+        // Signing, digest and cipher.
+        int[] length = {-7};
+        for (String function : new String[] {"C_SignInit", "C_Sign"}) {
+            missing(function, CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.Sign(KIND, d.token.slot, d.privateKey, 0, DATA,
+                    DATA.length, new byte[128], length));
+            assertArrayEquals(new int[] {-7}, length);
+        }
+        for (String function : new String[] {"C_VerifyInit", "C_Verify"}) {
+            missing(function, CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.VerifyByCertSerial(KIND, d.token.slot,
+                    d.serial, d.serial.length, 0, DATA, DATA.length, new byte[128], 128));
+        }
+        for (String function : new String[] {"C_DigestInit", "C_Digest"}) {
+            missing(function, CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.Hash(KIND, d.token.slot, 0, DATA, DATA.length,
+                    new byte[30], length));
+            assertArrayEquals(new int[] {30}, length);
+        }
+        for (String function : new String[] {"C_EncryptInit", "C_Encrypt"}) {
+            missing(function, CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.Encrypt(KIND, d.token.slot, d.publicKey, 0,
+                    DATA, DATA.length, new byte[128], length));
+        }
+        for (String function : new String[] {"C_DecryptInit", "C_Decrypt"}) {
+            missing(function, CKR_FUNCTION_NOT_SUPPORTED, d -> Kavro.Decrypt(KIND, d.token.slot, d.privateKey, 0,
+                    new byte[128], 128, new byte[128], length));
+        }
+    }
+
     // --- a token pulled in the middle of a sequence ---
 
     /** One method call on a fresh token, and what it left in its output arrays. */

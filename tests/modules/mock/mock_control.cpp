@@ -2,7 +2,8 @@
 // commands through MockControl to script slots, tokens, objects and
 // results, and read back the journal of calls.
 //
-//   reset                          forget slots, objects, sessions, scripts, knobs and the journal
+//   reset                          forget slots, objects, sessions, scripts, knobs and the journal;
+//                                  put back the function list's entries
 //   initialise                     initialise the module as another user in the process would
 //   slot ID [token=0|1] [serial=S] [label=S] [userpin=S] [sopin=S] [sotries=N] [usertries=N]
 //   token ID present=0|1           insert or remove a slot's token
@@ -13,6 +14,8 @@
 //                                  the token leaves the slot after N more module calls: later calls on its
 //                                  sessions answer CKR_DEVICE_REMOVED, or with sessions=drop the sessions
 //                                  are gone and calls answer CKR_SESSION_HANDLE_INVALID
+//   drop FUNCTION                  the function list's entry for FUNCTION becomes null, as in modules that
+//                                  leave functions they lack unset (the functions kavro calls)
 //   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
 //   journal-clear
@@ -197,6 +200,7 @@ bool Run(const Command &command, std::string &reply) {
         CK_SESSION_HANDLE nextSession = Mock().nextSession;
         CK_OBJECT_HANDLE nextObject = Mock().nextObject;
         Mock() = State();
+        RestoreEntries();
         // Handles keep growing so that stale handles from earlier tests stay invalid.
         Mock().initialised = initialised;
         Mock().nextSession = nextSession;
@@ -265,6 +269,13 @@ bool Run(const Command &command, std::string &reply) {
         failure.remaining = times == "always" ? -1 : static_cast<long>(Number(times));
         failure.skip = static_cast<long>(Number(command.Text("skip", "0")));
         Mock().failures[command.words[1]].push_back(failure);
+        return true;
+    }
+    if (verb == "drop" && command.words.size() >= 2) {
+        if (!ClearEntry(command.words[1])) {
+            reply = "cannot drop " + command.words[1];
+            return false;
+        }
         return true;
     }
     if (verb == "pull" && command.words.size() >= 2) {

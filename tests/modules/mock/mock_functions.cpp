@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 #include <sstream>
 
 namespace mock {
@@ -721,6 +723,20 @@ CK_FUNCTION_LIST functionList = [] {
     return list;
 }();
 
+// The table as built, for the entries a test removes to be put back.
+const CK_FUNCTION_LIST builtList = functionList;
+
+#define MOCK_ENTRY(name) {#name, [](CK_FUNCTION_LIST &list) { list.name = nullptr; }}
+const std::map<std::string, void (*)(CK_FUNCTION_LIST &)> entryClearers = {
+    MOCK_ENTRY(C_GetSlotList), MOCK_ENTRY(C_GetTokenInfo), MOCK_ENTRY(C_InitToken), MOCK_ENTRY(C_InitPIN),
+    MOCK_ENTRY(C_SetPIN), MOCK_ENTRY(C_OpenSession), MOCK_ENTRY(C_CloseSession), MOCK_ENTRY(C_CloseAllSessions),
+    MOCK_ENTRY(C_Login), MOCK_ENTRY(C_Logout), MOCK_ENTRY(C_GetAttributeValue), MOCK_ENTRY(C_FindObjectsInit),
+    MOCK_ENTRY(C_FindObjects), MOCK_ENTRY(C_FindObjectsFinal), MOCK_ENTRY(C_EncryptInit), MOCK_ENTRY(C_Encrypt),
+    MOCK_ENTRY(C_DecryptInit), MOCK_ENTRY(C_Decrypt), MOCK_ENTRY(C_DigestInit), MOCK_ENTRY(C_Digest),
+    MOCK_ENTRY(C_SignInit), MOCK_ENTRY(C_Sign), MOCK_ENTRY(C_VerifyInit), MOCK_ENTRY(C_Verify),
+};
+#undef MOCK_ENTRY
+
 CK_RV MockGetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     JOURNAL("C_GetFunctionList");
     SCRIPTED("C_GetFunctionList");
@@ -746,6 +762,15 @@ AuxFunctionList auxFunctionList = {{1, 0}, nullptr, nullptr, MockGetPinStatus};
 }  // namespace
 
 CK_RV GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) { return MockGetFunctionList(list); }
+
+bool ClearEntry(const std::string &function) {
+    auto clearer = entryClearers.find(function);
+    if (clearer == entryClearers.end()) return false;
+    clearer->second(functionList);
+    return true;
+}
+
+void RestoreEntries() { functionList = builtList; }
 
 CK_RV GetAuxFunctionList(AuxFunctionList **list) {
     JOURNAL("E_GetAuxFunctionList");

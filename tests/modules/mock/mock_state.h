@@ -100,6 +100,11 @@ long long Knob(const std::string &name, long long fallback);
 MockSlot *FindSlot(CK_SLOT_ID id);
 void AddSlot(const MockSlot &slot);
 bool Journalling();
+// Sets the function list's entry for the function to null (false for a
+// function the mock cannot drop); RestoreEntries puts every entry back.
+bool ClearEntry(const std::string &function);
+void RestoreEntries();
+
 // Removes the pulled slot's token now (and its sessions, when asked).
 void PullToken(const Pull &pull);
 MockSession *FindSession(CK_SESSION_HANDLE handle);
