@@ -31,7 +31,9 @@ CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_
         return rv;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        // Neither "unavailable" nor a length no buffer can have is a length to allocate.
+        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+            query[i].ulValueLen > attributes[i].value.max_size()) {
             return CKR_FUNCTION_FAILED;
         }
         attributes[i].value.assign(query[i].ulValueLen, 0);

@@ -83,6 +83,28 @@ class FaultyModuleTest {
     }
 
     @Test
+    void anAttributeLengthNoBufferCanHoldIsAFailedRead() {
+        // The largest length short of CK_UNAVAILABLE_INFORMATION, under CKR_OK.
+        for (String attribute : new String[] {"CKA_SERIAL_NUMBER", "CKA_ID"}) {
+            MockToken token = MockToken.connect(KIND);
+            token.certificate("01", derInteger(SERIAL), "hugelength=" + attribute);
+            token.privateKey("01");
+            int[] count = {-1};
+            int listed = Kavro.ListCertSerial(KIND, token.slot, new byte[1][8], new int[1], count);
+            if (attribute.equals("CKA_SERIAL_NUMBER")) {
+                assertEquals(CKR_FUNCTION_FAILED, listed, attribute);
+                assertArrayEquals(new int[] {0}, count);
+            }
+            int[] handle = {-7};
+            byte[] serial = hex(SERIAL);
+            assertEquals(1006, Kavro.EnumPrivateKeyByCertSerial(KIND, token.slot, serial, serial.length, handle),
+                    attribute);
+            assertArrayEquals(new int[] {-7}, handle);
+            token.assertSearchesClosed();
+        }
+    }
+
+    @Test
     void aSerialNumberOfNoOctetsHasAnEmptyContentAndAnEmptyIdMatchesItsKey() {
         MockToken token = MockToken.connect(KIND);
         token.mock.addObject(token.slot + " class=cert id=hex: serial=hex:");

@@ -8,7 +8,8 @@
 //   slot ID [token=0|1] [serial=S] [label=S] [userpin=S] [sopin=S] [sotries=N] [usertries=N]
 //   token ID present=0|1           insert or remove a slot's token
 //   object SLOT class=cert|private|public|data|N [token=0|1] [private=0|1] [id=S] [serial=S]
-//          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A]   -> the new handle
+//          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A] [hugelength=A]
+//                                  -> the new handle
 //   fail FUNCTION RV [times=N|always] [skip=N]
 //   pull SLOT after=N [sessions=keep|drop]
 //                                  the token leaves the slot after N more module calls: later calls on its
@@ -258,6 +259,7 @@ bool Run(const Command &command, std::string &reply) {
         if (command.Has("failattr")) object.failing.insert(AttributeNamed(command.Text("failattr")));
         if (command.Has("unavailable")) object.unavailable.insert(AttributeNamed(command.Text("unavailable")));
         if (command.Has("overlength")) object.overlength.insert(AttributeNamed(command.Text("overlength")));
+        if (command.Has("hugelength")) object.hugelength.insert(AttributeNamed(command.Text("hugelength")));
         Mock().objects[object.handle] = object;
         reply = std::to_string(object.handle);
         return true;

@@ -442,6 +442,7 @@ CK_RV MockGetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHan
         if (attribute.pValue == nullptr) {
             attribute.ulValueLen =
                 object.unavailable.count(attribute.type) ? CK_UNAVAILABLE_INFORMATION : value->second.size();
+            if (object.hugelength.count(attribute.type)) attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION - 1;
             continue;
         }
         if (attribute.ulValueLen < value->second.size()) {

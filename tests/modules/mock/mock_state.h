@@ -23,6 +23,7 @@ struct MockObject {
     std::set<CK_ATTRIBUTE_TYPE> failing;      // reads answer CKR_ATTRIBUTE_TYPE_INVALID
     std::set<CK_ATTRIBUTE_TYPE> unavailable;  // size query answers CK_UNAVAILABLE_INFORMATION with CKR_OK
     std::set<CK_ATTRIBUTE_TYPE> overlength;   // value read reports more than the buffer held
+    std::set<CK_ATTRIBUTE_TYPE> hugelength;   // size query answers CK_UNAVAILABLE_INFORMATION - 1 with CKR_OK
 };
 
 enum class Login { kNone, kUser, kSecurityOfficer };
