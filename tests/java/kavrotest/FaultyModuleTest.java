@@ -105,6 +105,19 @@ class FaultyModuleTest {
     }
 
     @Test
+    void aSlotCountNoArrayCanHoldIsAnsweredAsNoMemory() {
+        MockModule mock = MockModule.forKind(KIND).reset();
+        mock.run("slot 9111; set slotlist.querycount 0x4000000000000000");
+        int[] ids = {-5};
+        int[] count = {-5};
+        assertEquals(1005, Kavro.GetSlotList(KIND, ids, count));
+        assertArrayEquals(new int[] {-5}, ids);
+        assertArrayEquals(new int[] {-5}, count);
+        assertEquals(1002, Kavro.DisconnectToken(KIND, 9111));
+        assertEquals(1, mock.calls("C_GetSlotList").size());
+    }
+
+    @Test
     void aSerialNumberOfNoOctetsHasAnEmptyContentAndAnEmptyIdMatchesItsKey() {
         MockToken token = MockToken.connect(KIND);
         token.mock.addObject(token.slot + " class=cert id=hex: serial=hex:");
