@@ -11,6 +11,7 @@ import Brelmont.Kavro;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.function.IntSupplier;
+import java.util.function.ToIntFunction;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -194,7 +195,7 @@ class FaultyModuleTest {
     }
 
     /** What a method gives when the one module function it needs is missing from the table. */
-    private static void missing(String function, int expected, java.util.function.ToIntFunction<Dropped> call) {
+    private static void missing(String function, int expected, ToIntFunction<Dropped> call) {
         Dropped dropped = new Dropped(function);
         assertEquals(expected, call.applyAsInt(dropped), function + " missing");
         List<String> calls = dropped.token.mock.callNames();
