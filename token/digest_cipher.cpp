@@ -1,5 +1,6 @@
 // Single-part digest, encryption and decryption on the token.
 #include "native/result_code.h"
+#include "token/module_call.h"
 #include "token/module_output.h"
 #include "token/token_slot.h"
 
@@ -40,9 +41,9 @@ CK_RV TokenSlot::DigestData(CK_FUNCTION_LIST *functions, std::int32_t hashType, 
     default:
         return kBadArgument;
     }
-    return RunSinglePart([&] { return functions->C_DigestInit(session, &mechanism); },
+    return RunSinglePart([&] { return ModuleCall(functions->C_DigestInit, session, &mechanism); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return functions->C_Digest(session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Digest, session, in, inLength, out, outLength);
                          },
                          data, dataLength, digest, digestLength);
 }
@@ -50,9 +51,9 @@ CK_RV TokenSlot::DigestData(CK_FUNCTION_LIST *functions, std::int32_t hashType, 
 CK_RV TokenSlot::EncryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
                              CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength) {
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-    return RunSinglePart([&] { return functions->C_EncryptInit(session, &mechanism, key); },
+    return RunSinglePart([&] { return ModuleCall(functions->C_EncryptInit, session, &mechanism, key); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return functions->C_Encrypt(session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Encrypt, session, in, inLength, out, outLength);
                          },
                          input, inputLength, output, outputLength);
 }
@@ -60,9 +61,9 @@ CK_RV TokenSlot::EncryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, 
 CK_RV TokenSlot::DecryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
                              CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength) {
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-    return RunSinglePart([&] { return functions->C_DecryptInit(session, &mechanism, key); },
+    return RunSinglePart([&] { return ModuleCall(functions->C_DecryptInit, session, &mechanism, key); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return functions->C_Decrypt(session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Decrypt, session, in, inLength, out, outLength);
                          },
                          input, inputLength, output, outputLength);
 }

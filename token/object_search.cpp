@@ -2,19 +2,21 @@
 // the key lookups.
 #include "token/object_search.h"
 
+#include "token/module_call.h"
+
 namespace kavro {
 
 ObjectSearch::ObjectSearch(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_ATTRIBUTE *searchTemplate,
                            CK_ULONG count)
     : functions_(functions), session_(session) {
-    functions_->C_FindObjectsInit(session_, searchTemplate, count);
+    ModuleCall(functions_->C_FindObjectsInit, session_, searchTemplate, count);
 }
 
-ObjectSearch::~ObjectSearch() noexcept { functions_->C_FindObjectsFinal(session_); }
+ObjectSearch::~ObjectSearch() noexcept { ModuleCall(functions_->C_FindObjectsFinal, session_); }
 
 CK_RV ObjectSearch::Next(CK_OBJECT_HANDLE &handle, CK_ULONG &found) {
     found = 0;
-    return functions_->C_FindObjects(session_, &handle, 1, &found);
+    return ModuleCall(functions_->C_FindObjects, session_, &handle, 1, &found);
 }
 
 CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
@@ -23,18 +25,21 @@ CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_
     for (std::size_t i = 0; i < count; ++i) {
         query[i] = CK_ATTRIBUTE{attributes[i].type, nullptr, 0};
     }
-    CK_RV rv = functions->C_GetAttributeValue(session, object, query.data(), static_cast<CK_ULONG>(count));
+    const auto queryCount = static_cast<CK_ULONG>(count);
+    CK_RV rv = ModuleCall(functions->C_GetAttributeValue, session, object, query.data(), queryCount);
     if (rv != CKR_OK) {
         return rv;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION) {
+        // Neither "unavailable" nor a length no buffer can have is a length to allocate.
+        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION ||
+            query[i].ulValueLen > attributes[i].value.max_size()) {
             return CKR_FUNCTION_FAILED;
         }
         attributes[i].value.assign(query[i].ulValueLen, 0);
         query[i].pValue = attributes[i].value.data();
     }
-    rv = functions->C_GetAttributeValue(session, object, query.data(), static_cast<CK_ULONG>(count));
+    rv = ModuleCall(functions->C_GetAttributeValue, session, object, query.data(), queryCount);
     if (rv != CKR_OK) {
         return rv;
     }

@@ -43,9 +43,10 @@ struct AttributeValue {
 // Reads the values of several attributes of one object: a C_GetAttributeValue
 // without buffers for the lengths, zero-filled buffers of those lengths, and
 // a second C_GetAttributeValue into them. Returns the module's CK_RV when a
-// call fails. A length of CK_UNAVAILABLE_INFORMATION under CKR_OK, or a
-// fetched length beyond the buffer the module was given, is a failed read
-// (CKR_FUNCTION_FAILED): such a length is never allocated nor believed.
+// call fails. A length of CK_UNAVAILABLE_INFORMATION or one beyond any
+// buffer's size under CKR_OK, or a fetched length beyond the buffer the
+// module was given, is a failed read (CKR_FUNCTION_FAILED): such a length is
+// never allocated nor believed.
 CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                      AttributeValue *attributes, std::size_t count);
 

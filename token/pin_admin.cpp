@@ -2,6 +2,7 @@
 // PIN on the SO's authority, and initialising the token. Nothing is retried
 // or undone: after a failing C_SetPIN or C_InitPIN the earlier steps stand.
 #include "native/result_code.h"
+#include "token/module_call.h"
 #include "token/token_slot.h"
 
 #include <cstring>
@@ -25,7 +26,7 @@ int TokenSlot::SetSoPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const
     if (login != kOk) {
         return login;
     }
-    CK_RV rv = functions->C_SetPIN(session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength);
+    CK_RV rv = ModuleCall(functions->C_SetPIN, session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength);
     LogoutSession(functions);
     return static_cast<int>(rv);
 }
@@ -37,7 +38,7 @@ int TokenSlot::UnlockUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, 
     if (login != kOk) {
         return login;
     }
-    CK_RV rv = functions->C_InitPIN(session, Pin(newUserPin), newUserPinLength);
+    CK_RV rv = ModuleCall(functions->C_InitPIN, session, Pin(newUserPin), newUserPinLength);
     LogoutSession(functions);
     return static_cast<int>(rv);
 }
@@ -51,7 +52,8 @@ int TokenSlot::SetUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, con
     }
     // No logout afterwards: the session stays logged in as the user, also
     // when C_SetPIN fails.
-    return static_cast<int>(functions->C_SetPIN(session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength));
+    return static_cast<int>(
+        ModuleCall(functions->C_SetPIN, session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength));
 }
 
 int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *soPin,
@@ -71,8 +73,8 @@ int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, cons
 
     // The slot's session is among those closed; its handle is kept until
     // OpenSession replaces it.
-    functions->C_CloseAllSessions(slotId);
-    CK_RV rv = functions->C_InitToken(slotId, Pin(soPin), soPinLength, paddedLabel);
+    ModuleCall(functions->C_CloseAllSessions, slotId);
+    CK_RV rv = ModuleCall(functions->C_InitToken, slotId, Pin(soPin), soPinLength, paddedLabel);
     if (rv != CKR_OK) {
         return static_cast<int>(rv);
     }
@@ -83,7 +85,7 @@ int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, cons
     if (login != kOk) {
         return login;
     }
-    rv = functions->C_InitPIN(session, Pin(userPin), userPinLength);
+    rv = ModuleCall(functions->C_InitPIN, session, Pin(userPin), userPinLength);
     LogoutSession(functions);
     CloseSession(functions);
     return static_cast<int>(rv);

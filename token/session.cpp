@@ -1,6 +1,7 @@
 // Sessions and login on a slot: the slot's one session, and the mapping of
 // C_Login results that every login path shares.
 #include "native/result_code.h"
+#include "token/module_call.h"
 #include "token/token_slot.h"
 
 namespace kavro {
@@ -8,7 +9,8 @@ namespace kavro {
 CK_SESSION_HANDLE TokenSlot::OpenSession(CK_FUNCTION_LIST *functions) {
     // An earlier handle is overwritten without C_CloseSession; that session
     // stays open in the module.
-    CK_RV rv = functions->C_OpenSession(slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr, &session);
+    CK_RV rv = ModuleCall(functions->C_OpenSession, slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr,
+                          &session);
     return rv == CKR_OK ? session : 0;
 }
 
@@ -16,20 +18,20 @@ CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {
     if (session == 0) {
         return CKR_OK;
     }
-    CK_RV rv = functions->C_CloseSession(session);
+    CK_RV rv = ModuleCall(functions->C_CloseSession, session);
     // The handle is forgotten whatever the module answered.
     session = 0;
     return rv;
 }
 
-CK_RV TokenSlot::LogoutSession(CK_FUNCTION_LIST *functions) { return functions->C_Logout(session); }
+CK_RV TokenSlot::LogoutSession(CK_FUNCTION_LIST *functions) { return ModuleCall(functions->C_Logout, session); }
 
 int TokenSlot::LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, unsigned char userKind,
                             const unsigned char *pin, CK_ULONG pinLength) {
     const bool securityOfficer = userKind != 0;
     // cryptoki's pin pointer is non-const; the module only reads it.
-    CK_RV rv = functions->C_Login(session, securityOfficer ? CKU_SO : CKU_USER, const_cast<CK_UTF8CHAR *>(pin),
-                                  pinLength);
+    CK_RV rv = ModuleCall(functions->C_Login, session, securityOfficer ? CKU_SO : CKU_USER,
+                          const_cast<CK_UTF8CHAR *>(pin), pinLength);
     switch (rv) {
     case CKR_OK:
     case CKR_USER_ALREADY_LOGGED_IN:

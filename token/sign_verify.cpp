@@ -1,6 +1,7 @@
 // Signing and verification on the token with one of four RSA mechanisms, by
 // key handle or through the certificate with a given serial content.
 #include "native/result_code.h"
+#include "token/module_call.h"
 #include "token/module_output.h"
 #include "token/token_slot.h"
 
@@ -32,14 +33,15 @@ CK_RV TokenSlot::SignData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, std
     if (SignMechanism(selector, mechanism.mechanism) != kOk) {
         return kBadSignMechanism;
     }
-    CK_RV rv = functions->C_SignInit(session, &mechanism, key);
+    CK_RV rv = ModuleCall(functions->C_SignInit, session, &mechanism, key);
     if (rv != CKR_OK) {
         return rv;
     }
     // The data is only read; cryptoki's pointer is non-const. A
     // CKR_BUFFER_TOO_SMALL leaves the operation active, as PKCS #11 has it.
     const CK_ULONG capacity = signatureLength;
-    rv = functions->C_Sign(session, const_cast<unsigned char *>(data), dataLength, signature, &signatureLength);
+    rv = ModuleCall(functions->C_Sign, session, const_cast<unsigned char *>(data), dataLength, signature,
+                    &signatureLength);
     return CheckedOutput(rv, capacity, signatureLength);
 }
 
@@ -50,12 +52,12 @@ CK_RV TokenSlot::VerifyData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, s
     if (SignMechanism(selector, mechanism.mechanism) != kOk) {
         return kBadSignMechanism;
     }
-    CK_RV rv = functions->C_VerifyInit(session, &mechanism, key);
+    CK_RV rv = ModuleCall(functions->C_VerifyInit, session, &mechanism, key);
     if (rv != CKR_OK) {
         return rv;
     }
-    return functions->C_Verify(session, const_cast<unsigned char *>(data), dataLength,
-                               const_cast<unsigned char *>(signature), signatureLength);
+    return ModuleCall(functions->C_Verify, session, const_cast<unsigned char *>(data), dataLength,
+                      const_cast<unsigned char *>(signature), signatureLength);
 }
 
 CK_RV TokenSlot::SignWithCertKey(CK_FUNCTION_LIST *functions, const unsigned char *serial, std::int32_t serialLength,

@@ -2,6 +2,7 @@
 #include "token/slot_registry.h"
 
 #include "native/result_code.h"
+#include "token/module_call.h"
 
 #include <cstring>
 #include <vector>
@@ -41,7 +42,7 @@ void SlotRegistry::Add(std::uint32_t slotId) {
 int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output) {
     CK_ULONG count = 0;
     // The size query's result is not examined: the count alone decides.
-    functions->C_GetSlotList(CK_FALSE, nullptr, &count);
+    ModuleCall(functions->C_GetSlotList, CK_FALSE, nullptr, &count);
     if (count == 0) {
         return kNoTokenPresent;
     }
@@ -52,7 +53,7 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
     for (int attempt = 0; attempt < kFetchAttempts && rv == CKR_BUFFER_TOO_SMALL; ++attempt) {
         ids.assign(count, 0);
         listed = count;
-        rv = functions->C_GetSlotList(CK_FALSE, ids.data(), &listed);
+        rv = ModuleCall(functions->C_GetSlotList, CK_FALSE, ids.data(), &listed);
         count = listed > count ? listed : count;
     }
     // Other results are not examined; but a list the module had no room to
@@ -75,7 +76,7 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
         auto slotId = static_cast<std::uint32_t>(id);
         Add(slotId);
         TokenSlot *slot = Find(slotId);
-        if (functions->C_GetTokenInfo(id, &info) != CKR_OK) {
+        if (ModuleCall(functions->C_GetTokenInfo, id, &info) != CKR_OK) {
             // The token has gone: its session handle is dropped, not closed.
             slot->tokenPresent = 0;
             slot->session = 0;

@@ -1,5 +1,6 @@
 // Token information: the token's serial number, read afresh on every call.
 #include "native/result_code.h"
+#include "token/module_call.h"
 #include "token/token_slot.h"
 
 #include <cstdio>
@@ -13,7 +14,7 @@ const char *TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
     std::memset(serialNumber, 0, sizeof serialNumber);
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
-    if (functions->C_GetTokenInfo(slotId, &info) == CKR_OK) {
+    if (ModuleCall(functions->C_GetTokenInfo, slotId, &info) == CKR_OK) {
         // Blank padding kept, nothing converted; the zero bytes after it
         // make it a text of at most 16 characters.
         std::memcpy(serialNumber, info.serialNumber, kTokenSerialSize);

@@ -152,15 +152,16 @@ TEST_F(ObjectSearchTest, ListingStagesSerialContentsAndEndsTheSearch) {
     EXPECT_EQ(0, fake.searchesOpen);
 }
 
-TEST_F(ObjectSearchTest, AnImpossibleAttributeSizeLeavesNoSearchOpen) {
+TEST_F(ObjectSearchTest, AnImpossibleAttributeSizeIsAFailedReadAndLeavesNoSearchOpen) {
     FakeObject object{3, {0x02, 0x01, 0x05}};
-    // More than any buffer can hold: the allocation throws, and the
-    // exception leaves through the search guard.
+    // More than any buffer can hold: never allocated, the read fails.
     object.announced = static_cast<CK_ULONG>(-2);
     fake.objects = {object};
     std::vector<ByteBuffer> serials;
-    CK_ULONG count = 0;
-    EXPECT_ANY_THROW(slot.ListCertificateSerials(&functions, &serials, count));
+    CK_ULONG count = 9;
+    EXPECT_EQ(CKR_FUNCTION_FAILED, slot.ListCertificateSerials(&functions, &serials, count));
+    EXPECT_EQ(0u, count);
+    EXPECT_TRUE(serials.empty());
     EXPECT_EQ(0, fake.searchesOpen);
     EXPECT_EQ("C_FindObjectsFinal", fake.calls.back());
 }

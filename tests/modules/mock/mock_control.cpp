@@ -2,13 +2,21 @@
 // commands through MockControl to script slots, tokens, objects and
 // results, and read back the journal of calls.
 //
-//   reset                          forget slots, objects, sessions, scripts, knobs and the journal
+//   reset                          forget slots, objects, sessions, scripts, knobs and the journal;
+//                                  put back the function list's entries
 //   initialise                     initialise the module as another user in the process would
 //   slot ID [token=0|1] [serial=S] [label=S] [userpin=S] [sopin=S] [sotries=N] [usertries=N]
 //   token ID present=0|1           insert or remove a slot's token
 //   object SLOT class=cert|private|public|data|N [token=0|1] [private=0|1] [id=S] [serial=S]
-//          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A]   -> the new handle
+//          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A] [hugelength=A]
+//                                  -> the new handle
 //   fail FUNCTION RV [times=N|always] [skip=N]
+//   pull SLOT after=N [sessions=keep|drop]
+//                                  the token leaves the slot after N more module calls: later calls on its
+//                                  sessions answer CKR_DEVICE_REMOVED, or with sessions=drop the sessions
+//                                  are gone and calls answer CKR_SESSION_HANDLE_INVALID
+//   drop FUNCTION                  the function list's entry for FUNCTION becomes null, as in modules that
+//                                  leave functions they lack unset (the functions kavro calls)
 //   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
 //   journal-clear
@@ -48,6 +56,10 @@ void Note(const std::string &line) {
 }
 
 std::optional<CK_RV> Scripted(const char *function) {
+    if (Mock().pull && Mock().pull->callsLeft-- == 0) {
+        PullToken(*Mock().pull);
+        Mock().pull.reset();
+    }
     auto entry = Mock().failures.find(function);
     if (entry == Mock().failures.end() || entry->second.empty()) return std::nullopt;
     Failure &failure = entry->second.front();
@@ -73,6 +85,17 @@ MockSlot *FindSlot(CK_SLOT_ID id) {
 void AddSlot(const MockSlot &slot) {
     Mock().slotIndex[slot.id] = Mock().slots.size();
     Mock().slots.push_back(slot);
+}
+
+void PullToken(const Pull &pull) {
+    MockSlot *slot = FindSlot(pull.slot);
+    if (slot == nullptr) return;
+    slot->token.present = false;
+    if (!pull.dropSessions) return;
+    for (auto entry = Mock().sessions.begin(); entry != Mock().sessions.end();) {
+        entry = entry->second.slot == pull.slot ? Mock().sessions.erase(entry) : std::next(entry);
+    }
+    slot->token.login = Login::kNone;
 }
 
 bool Journalling() { return Knob("journal.off", 0) == 0; }
@@ -178,6 +201,7 @@ bool Run(const Command &command, std::string &reply) {
         CK_SESSION_HANDLE nextSession = Mock().nextSession;
         CK_OBJECT_HANDLE nextObject = Mock().nextObject;
         Mock() = State();
+        RestoreEntries();
         // Handles keep growing so that stale handles from earlier tests stay invalid.
         Mock().initialised = initialised;
         Mock().nextSession = nextSession;
@@ -235,6 +259,7 @@ bool Run(const Command &command, std::string &reply) {
         if (command.Has("failattr")) object.failing.insert(AttributeNamed(command.Text("failattr")));
         if (command.Has("unavailable")) object.unavailable.insert(AttributeNamed(command.Text("unavailable")));
         if (command.Has("overlength")) object.overlength.insert(AttributeNamed(command.Text("overlength")));
+        if (command.Has("hugelength")) object.hugelength.insert(AttributeNamed(command.Text("hugelength")));
         Mock().objects[object.handle] = object;
         reply = std::to_string(object.handle);
         return true;
@@ -246,6 +271,25 @@ bool Run(const Command &command, std::string &reply) {
         failure.remaining = times == "always" ? -1 : static_cast<long>(Number(times));
         failure.skip = static_cast<long>(Number(command.Text("skip", "0")));
         Mock().failures[command.words[1]].push_back(failure);
+        return true;
+    }
+    if (verb == "drop" && command.words.size() >= 2) {
+        if (!ClearEntry(command.words[1])) {
+            reply = "cannot drop " + command.words[1];
+            return false;
+        }
+        return true;
+    }
+    if (verb == "pull" && command.words.size() >= 2) {
+        Pull pull;
+        pull.slot = static_cast<CK_SLOT_ID>(Number(command.words[1]));
+        pull.callsLeft = static_cast<long>(Number(command.Text("after", "0")));
+        pull.dropSessions = command.Text("sessions", "keep") == "drop";
+        if (FindSlot(pull.slot) == nullptr) {
+            reply = "no such slot";
+            return false;
+        }
+        Mock().pull = pull;
         return true;
     }
     if (verb == "set" && command.words.size() >= 3) {

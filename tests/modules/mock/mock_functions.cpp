@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <string>
 #include <sstream>
 
 namespace mock {
@@ -198,7 +200,8 @@ CK_RV MockGetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR list, CK_ULONG_PTR c
             AddSlot(slot);
         }
         Mock().knobs.erase("slotlist.growafterquery");
-        return CKR_OK;
+        // A module that answers its size query with an error, having written the count all the same.
+        return static_cast<CK_RV>(Knob("slotlist.queryrv", CKR_OK));
     }
     long long reported = Knob("slotlist.fetchcount", -1);
     if (reported >= 0) {
@@ -439,6 +442,7 @@ CK_RV MockGetAttributeValue(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE objectHan
         if (attribute.pValue == nullptr) {
             attribute.ulValueLen =
                 object.unavailable.count(attribute.type) ? CK_UNAVAILABLE_INFORMATION : value->second.size();
+            if (object.hugelength.count(attribute.type)) attribute.ulValueLen = CK_UNAVAILABLE_INFORMATION - 1;
             continue;
         }
         if (attribute.ulValueLen < value->second.size()) {
@@ -488,7 +492,9 @@ CK_RV MockFindObjects(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE_PTR objects, CK
     while (n < maxCount && session->next < session->found.size()) {
         objects[n++] = session->found[session->next++];
     }
-    *count = n;
+    // A faulty module may report more objects than it had room to write.
+    long long reported = Knob("findobjects.reported", -1);
+    *count = reported >= 0 ? static_cast<CK_ULONG>(reported) : n;
     return CKR_OK;
 }
 
@@ -718,6 +724,20 @@ CK_FUNCTION_LIST functionList = [] {
     return list;
 }();
 
+// The table as built, for the entries a test removes to be put back.
+const CK_FUNCTION_LIST builtList = functionList;
+
+#define MOCK_ENTRY(name) {#name, [](CK_FUNCTION_LIST &list) { list.name = nullptr; }}
+const std::map<std::string, void (*)(CK_FUNCTION_LIST &)> entryClearers = {
+    MOCK_ENTRY(C_GetSlotList), MOCK_ENTRY(C_GetTokenInfo), MOCK_ENTRY(C_InitToken), MOCK_ENTRY(C_InitPIN),
+    MOCK_ENTRY(C_SetPIN), MOCK_ENTRY(C_OpenSession), MOCK_ENTRY(C_CloseSession), MOCK_ENTRY(C_CloseAllSessions),
+    MOCK_ENTRY(C_Login), MOCK_ENTRY(C_Logout), MOCK_ENTRY(C_GetAttributeValue), MOCK_ENTRY(C_FindObjectsInit),
+    MOCK_ENTRY(C_FindObjects), MOCK_ENTRY(C_FindObjectsFinal), MOCK_ENTRY(C_EncryptInit), MOCK_ENTRY(C_Encrypt),
+    MOCK_ENTRY(C_DecryptInit), MOCK_ENTRY(C_Decrypt), MOCK_ENTRY(C_DigestInit), MOCK_ENTRY(C_Digest),
+    MOCK_ENTRY(C_SignInit), MOCK_ENTRY(C_Sign), MOCK_ENTRY(C_VerifyInit), MOCK_ENTRY(C_Verify),
+};
+#undef MOCK_ENTRY
+
 CK_RV MockGetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
     JOURNAL("C_GetFunctionList");
     SCRIPTED("C_GetFunctionList");
@@ -743,6 +763,15 @@ AuxFunctionList auxFunctionList = {{1, 0}, nullptr, nullptr, MockGetPinStatus};
 }  // namespace
 
 CK_RV GetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) { return MockGetFunctionList(list); }
+
+bool ClearEntry(const std::string &function) {
+    auto clearer = entryClearers.find(function);
+    if (clearer == entryClearers.end()) return false;
+    clearer->second(functionList);
+    return true;
+}
+
+void RestoreEntries() { functionList = builtList; }
 
 CK_RV GetAuxFunctionList(AuxFunctionList **list) {
     JOURNAL("E_GetAuxFunctionList");

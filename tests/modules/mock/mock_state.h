@@ -23,6 +23,7 @@ struct MockObject {
     std::set<CK_ATTRIBUTE_TYPE> failing;      // reads answer CKR_ATTRIBUTE_TYPE_INVALID
     std::set<CK_ATTRIBUTE_TYPE> unavailable;  // size query answers CK_UNAVAILABLE_INFORMATION with CKR_OK
     std::set<CK_ATTRIBUTE_TYPE> overlength;   // value read reports more than the buffer held
+    std::set<CK_ATTRIBUTE_TYPE> hugelength;   // size query answers CK_UNAVAILABLE_INFORMATION - 1 with CKR_OK
 };
 
 enum class Login { kNone, kUser, kSecurityOfficer };
@@ -66,6 +67,13 @@ struct Failure {
     long skip = 0;       // calls to let through first
 };
 
+// A token that leaves its slot after a number of further module calls.
+struct Pull {
+    CK_SLOT_ID slot = 0;
+    long callsLeft = 0;
+    bool dropSessions = false;  // the module forgets the slot's sessions too
+};
+
 struct State {
     bool initialised = false;
     std::vector<MockSlot> slots;             // in the module's slot order
@@ -74,6 +82,7 @@ struct State {
     std::map<CK_OBJECT_HANDLE, MockObject> objects;
     std::map<std::string, std::deque<Failure>> failures;
     std::map<std::string, long long> knobs;
+    std::optional<Pull> pull;
     CK_SESSION_HANDLE nextSession = 1;
     CK_OBJECT_HANDLE nextObject = 1;
     std::vector<std::string> journal;
@@ -92,6 +101,13 @@ long long Knob(const std::string &name, long long fallback);
 MockSlot *FindSlot(CK_SLOT_ID id);
 void AddSlot(const MockSlot &slot);
 bool Journalling();
+// Sets the function list's entry for the function to null (false for a
+// function the mock cannot drop); RestoreEntries puts every entry back.
+bool ClearEntry(const std::string &function);
+void RestoreEntries();
+
+// Removes the pulled slot's token now (and its sessions, when asked).
+void PullToken(const Pull &pull);
 MockSession *FindSession(CK_SESSION_HANDLE handle);
 
 std::string Hex(const unsigned char *bytes, size_t length);
