@@ -109,7 +109,7 @@ TEST(UnwrapPem, ADashEndsTheBody) {
 }
 
 TEST(UnwrapPem, OctetsOutsideTheBase64AlphabetAreIgnored) {
-    EXPECT_EQ(Text(Unwrap(Wrapped("Zm\x80 9v\tYm\xff\x01Fy")).der), "foobar");
+    EXPECT_EQ(Text(Unwrap(Wrapped("Zm\x80 9v\tYm\xff\x01" "Fy")).der), "foobar");
     EXPECT_EQ(Text(Unwrap(Wrapped("Zm9v\r\n\r\n\r\n\r\n")).der), "foo");  // line ends after the last group
     EXPECT_EQ(Text(Unwrap(Wrapped("Zm9vYm")).der), "foo");  // leftover characters are dropped
 }

@@ -1,7 +1,7 @@
 // The store's questions to its user: a zenity window when a display is
-// present, else the terminal (store_terminal_posix.cpp), else none.
-#include "sysstore/child_process.h"
-#include "sysstore/store_dialog.h"
+// present, else the terminal (store_terminal.cpp), else none.
+#include "sysstore/nss/child_process.h"
+#include "sysstore/nss/store_dialog.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -4,8 +4,8 @@
 // else on the controlling terminal (/dev/tty), else not at all, which
 // answers as Cancel at once. Nothing here blocks without a display and a
 // terminal.
-#ifndef KAVRO_SYSSTORE_STORE_DIALOG_H
-#define KAVRO_SYSSTORE_STORE_DIALOG_H
+#ifndef KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
+#define KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
 
 #include <array>
 #include <cstddef>
@@ -48,7 +48,7 @@ private:
 // gave none (cancelled, or no way to ask).
 bool AskStorePassword(const std::string &storeName, SecretText &password);
 
-// The terminal side (store_terminal_posix.cpp). kUnavailable: no
+// The terminal side (store_terminal.cpp). kUnavailable: no
 // controlling terminal.
 enum class Answer { kGiven, kCancelled, kUnavailable };
 Answer ChooseOnTerminal(const std::vector<CertificateRow> &rows, const std::vector<std::size_t> &order,
@@ -57,4 +57,4 @@ Answer AskPasswordOnTerminal(const std::string &storeName, SecretText &password)
 
 }  // namespace kavro
 
-#endif  // KAVRO_SYSSTORE_STORE_DIALOG_H
+#endif  // KAVRO_SYSSTORE_NSS_STORE_DIALOG_H

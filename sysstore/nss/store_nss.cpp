@@ -1,9 +1,11 @@
-// The personal store on Linux: the user's NSS database sql:$HOME/.pki/nssdb.
+// The personal store on Linux: the user's NSS database sql:$HOME/.pki/nssdb,
+// as the backend of libkavro-nss.so.
 // Each call opens it read-only with NSS_InitContext; every object of the call
 // holds the context, and the last one to go shuts it down, so nothing stays
 // open between calls. Only the database itself is opened: neither the module
 // list kept beside it nor the built-in roots are loaded.
-#include "sysstore/store_dialog.h"
+#include "sysstore/nss/nss_module.h"
+#include "sysstore/nss/store_dialog.h"
 #include "sysstore/store_seam.h"
 
 #include <cert.h>
@@ -34,6 +36,8 @@ constexpr unsigned int kSha1Length = 20;
 
 // NSPR, started by the first NSS call in the process, sets SIGPIPE to be
 // ignored; the JVM has its own handler there and checks that it stays.
+// sigpipe_guard.c keeps NSPR from doing so; when NSPR was loaded before this
+// module the guard does not apply, and the handler is at least put back.
 class KeepSigpipeAction {
 public:
     KeepSigpipeAction() { kept_ = sigaction(SIGPIPE, nullptr, &saved_) == 0; }
@@ -396,10 +400,9 @@ public:
 };
 
 }  // namespace
-
-StoreBackend &PlatformStore() {
-    static NssBackend backend;
-    return backend;
-}
-
 }  // namespace kavro
+
+extern "C" __attribute__((visibility("default"))) kavro::StoreBackend *KavroNssBackend() {
+    static kavro::NssBackend backend;
+    return &backend;
+}

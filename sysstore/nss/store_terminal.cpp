@@ -1,7 +1,7 @@
 // The store's questions on the controlling terminal (/dev/tty): a numbered
 // menu of certificates and a password prompt without echo. Without a
 // controlling terminal, opening /dev/tty fails at once (ENXIO).
-#include "sysstore/store_dialog.h"
+#include "sysstore/nss/store_dialog.h"
 
 #include <fcntl.h>
 #include <termios.h>

@@ -1,7 +1,7 @@
 // Running a helper program (the dialog) from inside the JVM: no shell, an
 // argument vector, its output captured through pipes, the child always reaped.
-#ifndef KAVRO_SYSSTORE_CHILD_PROCESS_H
-#define KAVRO_SYSSTORE_CHILD_PROCESS_H
+#ifndef KAVRO_SYSSTORE_NSS_CHILD_PROCESS_H
+#define KAVRO_SYSSTORE_NSS_CHILD_PROCESS_H
 
 #include <cstddef>
 #include <string>
@@ -32,4 +32,4 @@ std::string FindProgram(const std::string &name);
 
 }  // namespace kavro
 
-#endif  // KAVRO_SYSSTORE_CHILD_PROCESS_H
+#endif  // KAVRO_SYSSTORE_NSS_CHILD_PROCESS_H

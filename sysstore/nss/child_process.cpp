@@ -1,6 +1,6 @@
 // RunProgram with posix_spawn: no fork of the JVM's address space, no shell,
 // pipes closed and the child reaped on every path.
-#include "sysstore/child_process.h"
+#include "sysstore/nss/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
