@@ -52,13 +52,13 @@ Answer ChooseWithZenity(const std::string &zenity, const std::vector<Certificate
     // The hidden first column holds the row's index, so that equal subjects stay apart.
     std::vector<std::string> arguments = {
         zenity, "--list", "--title=Select certificate",
-        "--text=Choose a certificate of your personal certificate store.", "--width=960", "--height=420",
-        "--column=#", "--column=Subject", "--column=Issuer", "--column=Serial", "--column=Valid from",
-        "--column=Valid to", "--hide-column=1", "--print-column=1"};
+        "--text=Choose a certificate of your personal certificate store.", "--width=1200", "--height=420",
+        "--column=#", "--column=Subject", "--column=Issuer", "--column=Serial", "--column=Valid",
+        "--hide-column=1", "--print-column=1"};
     for (std::size_t index : order) {
         const CertificateRow &row = rows[index];
         arguments.insert(arguments.end(), {std::to_string(index), Cell(row.subject), Cell(row.issuer), row.serial,
-                                           row.validFrom, row.validTo});
+                                           row.validFrom + " to " + row.validTo});
     }
     char output[64];
     ProgramResult result;

@@ -18,7 +18,7 @@ namespace kavro {
 struct CertificateRow {
     std::string subject;
     std::string issuer;
-    std::string serial;     // hex, most significant octet first, as Java sees it
+    std::string serial;     // hex, most significant octet first, as Java sees it (long ones shortened)
     std::string validFrom;  // YYYY-MM-DD, UTC
     std::string validTo;
 };

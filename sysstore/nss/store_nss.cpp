@@ -161,12 +161,18 @@ std::unique_ptr<StoreCertificate> Wrap(const Nss &nss, CERTCertificate *certific
     return std::make_unique<NssCertificate>(nss, std::move(owned));
 }
 
-std::string Hex(const SECItem &item) {
+// The serial as the dialog shows it: hex, most significant octet first;
+// beyond 20 octets (the X.509 profile's bound) only the first 8 and the count.
+std::string SerialText(const SECItem &serial) {
     static const char digits[] = "0123456789ABCDEF";
+    const unsigned int shown = serial.len > 20 ? 8 : serial.len;
     std::string text;
-    for (unsigned int i = 0; i < item.len; ++i) {
-        text += digits[item.data[i] >> 4];
-        text += digits[item.data[i] & 15];
+    for (unsigned int i = 0; i < shown; ++i) {
+        text += digits[serial.data[i] >> 4];
+        text += digits[serial.data[i] & 15];
+    }
+    if (shown < serial.len) {
+        text += "... (" + std::to_string(serial.len) + " octets)";
     }
     return text;
 }
@@ -185,7 +191,7 @@ CertificateRow Row(const CERTCertificate *certificate) {
     CertificateRow row;
     row.subject = certificate->subjectName != nullptr ? certificate->subjectName : "";
     row.issuer = certificate->issuerName != nullptr ? certificate->issuerName : "";
-    row.serial = Hex(certificate->serialNumber);
+    row.serial = SerialText(certificate->serialNumber);
     PRTime notBefore = 0;
     PRTime notAfter = 0;
     if (CERT_GetCertTimes(certificate, &notBefore, &notAfter) == SECSuccess) {

@@ -14,7 +14,9 @@ import java.security.Signature;
 import java.security.cert.CertificateFactory;
 import java.security.cert.X509Certificate;
 import java.security.spec.PKCS8EncodedKeySpec;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Comparator;
 import java.util.HexFormat;
 import java.util.List;
 import java.util.Properties;
@@ -115,6 +117,29 @@ public final class StoreFiles {
         } catch (GeneralSecurityException e) {
             throw new IllegalStateException(e);
         }
+    }
+
+    /**
+     * The store's certificates in the order the dialog and the terminal menu
+     * show them: by subject, then issuer, then serial (RFC 2253 names, as NSS
+     * writes them).
+     */
+    public static List<String> dialogOrder() {
+        List<String> names = new ArrayList<>(names("all"));
+        names.sort(Comparator.comparing((String name) -> certificate(name).getSubjectX500Principal().getName())
+                .thenComparing(name -> certificate(name).getIssuerX500Principal().getName())
+                .thenComparing(name -> hex(serial(name))));
+        return names;
+    }
+
+    /** The keys that move the zenity list's selection to a row: the first Down selects the second row. */
+    public static String[] keysToRow(int row) {
+        if (row == 0) {
+            return new String[] {"Down", "Up"};
+        }
+        String[] keys = new String[row];
+        Arrays.fill(keys, "Down");
+        return keys;
     }
 
     public static byte[] reversed(byte[] bytes) {

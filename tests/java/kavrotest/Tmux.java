@@ -32,6 +32,14 @@ public final class Tmux implements AutoCloseable {
         Path out = dir.resolve(name + ".out");
         Path err = dir.resolve(name + ".err");
         Path rc = dir.resolve(name + ".rc");
+        try {
+            // Left from an earlier run of the tests.
+            for (Path file : new Path[] {out, err, rc}) {
+                Files.deleteIfExists(file);
+            }
+        } catch (IOException e) {
+            throw new IllegalStateException(e);
+        }
         StringBuilder line = new StringBuilder("env -u DISPLAY -u WAYLAND_DISPLAY");
         for (Map.Entry<String, String> entry : environment.entrySet()) {
             if (entry.getKey().equals("HOME") || entry.getKey().equals("DISPLAY") || entry.getKey().equals("PATH")) {
