@@ -1,9 +1,11 @@
 // The seam between the personal-store operations (ChooseStoreCertificate,
 // ListCertByCSP, SignByCSP, VerifyByCSP, written once in store_*.cpp) and the
 // platform's certificate services. A backend implements these classes with
-// its platform's calls; the one of this platform is chosen at build time
-// (store_nss.cpp on Linux; a CryptoAPI backend on Windows) and reached through
-// PlatformStore().
+// its platform's calls, and PlatformStore() returns it; the file that defines
+// PlatformStore() is chosen at build time. On Linux that is
+// store_loader_posix.cpp, which loads the NSS backend (sysstore/nss/, built
+// as the module libkavro-nss.so); on Windows a CryptoAPI backend, in a file
+// ending _cryptoapi.cpp.
 //
 // Contract for every backend:
 // - Each handle object owns one platform object and releases it in its

@@ -25,6 +25,7 @@ public final class Walkthrough {
         Report report = new Report();
         System.out.println("kavro walkthrough: module kind " + KIND + " (zelcsp11.dll, a SoftHSM2 token store)");
         SlotSteps.run(report, tokens);
+        StoreSteps.run(report, tokens);
 
         System.out.println();
         System.out.println(report.failures() == 0 ? "All steps succeeded." : report.failures() + " step(s) failed.");

@@ -157,12 +157,11 @@ Answer ChooseOnTerminal(const std::vector<CertificateRow> &rows, const std::vect
             return Answer::kCancelled;
         }
         std::size_t value = 0;
-        bool number = end - start <= 9;
-        for (std::size_t i = start; number && i < end; ++i) {
-            number = line[i] >= '0' && line[i] <= '9';
+        std::size_t i = start;
+        for (; i < end && i - start < 9 && line[i] >= '0' && line[i] <= '9'; ++i) {
             value = value * 10 + static_cast<std::size_t>(line[i] - '0');
         }
-        if (number && value >= 1 && value <= order.size()) {
+        if (i == end && value >= 1 && value <= order.size()) {
             chosen = order[value - 1];
             return Answer::kGiven;
         }

@@ -36,10 +36,15 @@ public final class ChildJvm {
     }
 
     public static List<String> command(String... args) {
+        return command(System.getProperty("brelmont.kavro.library"), args);
+    }
+
+    /** The command line with the kavro library at the given path. */
+    public static List<String> command(String library, String... args) {
         List<String> command = new ArrayList<>();
         command.add(Paths.get(System.getProperty("java.home"), "bin", "java").toString());
         command.add("-Xcheck:jni");
-        command.add("-Dbrelmont.kavro.library=" + System.getProperty("brelmont.kavro.library"));
+        command.add("-Dbrelmont.kavro.library=" + library);
         command.add("-Dkavro.store=" + System.getProperty("kavro.store"));
         command.add("-cp");
         command.add(System.getProperty("kavro.classpath"));
@@ -63,8 +68,13 @@ public final class ChildJvm {
 
     /** Starts a child without a controlling terminal (a session of its own, as setsid makes it). */
     public static Running start(Map<String, String> environment, String... args) {
+        return startWith(System.getProperty("brelmont.kavro.library"), environment, args);
+    }
+
+    /** The same with the kavro library at the given path. */
+    public static Running startWith(String library, Map<String, String> environment, String... args) {
         List<String> command = new ArrayList<>(List.of("setsid", "-w"));
-        command.addAll(command(args));
+        command.addAll(command(library, args));
         Path out = Work.dir().resolve("child-" + RUNS.incrementAndGet());
         ProcessBuilder builder = new ProcessBuilder(command)
                 .redirectInput(ProcessBuilder.Redirect.from(Paths.get("/dev/null").toFile()))

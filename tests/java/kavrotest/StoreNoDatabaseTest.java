@@ -4,6 +4,11 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 
 import Brelmont.Kavro;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.nio.file.StandardCopyOption;
+import java.time.Duration;
 import java.util.Map;
 import org.junit.jupiter.api.Test;
 
@@ -56,5 +61,22 @@ class StoreNoDatabaseTest {
         assertEquals("null", ChildJvm.run(environment, "list").value("list"));
         assertEquals(1301, ChildJvm.run(environment, "sign", "1", StoreFiles.hex(StoreFiles.serial("two")),
                 StoreFiles.hex(DATA)).code("sign"));
+    }
+
+    @Test
+    void withoutItsBackendModuleTheLibraryAnswersWithoutAStore() throws Exception {
+        // libkavro.so alone, without libkavro-nss.so beside it.
+        Path alone = Files.createDirectories(Work.dir().resolve("alone")).resolve("libkavro.so");
+        Files.copy(Paths.get(System.getProperty("brelmont.kavro.library")), alone,
+                StandardCopyOption.REPLACE_EXISTING);
+        Map<String, String> environment = ChildJvm.environment(StoreFiles.home("home"));
+        String library = alone.toString();
+        Duration limit = Duration.ofSeconds(60);
+        assertEquals("null", ChildJvm.startWith(library, environment, "list").await(limit).value("list"));
+        assertEquals(1301, ChildJvm.startWith(library, environment, "sign", "1",
+                StoreFiles.hex(StoreFiles.serial("two")), StoreFiles.hex(DATA)).await(limit).code("sign"));
+        byte[] signature = StoreFiles.reversed(StoreFiles.javaSignature("two", DATA));
+        assertEquals(1302, ChildJvm.startWith(library, environment, "verify", "3", StoreFiles.hex(StoreFiles.der("two")),
+                StoreFiles.hex(DATA), StoreFiles.hex(signature)).await(limit).code("verify"));
     }
 }
