@@ -44,7 +44,8 @@ public:
     KeepSigpipeAction(const KeepSigpipeAction &) = delete;
     KeepSigpipeAction &operator=(const KeepSigpipeAction &) = delete;
     ~KeepSigpipeAction() noexcept {
-        if (kept_) {
+        struct sigaction now {};
+        if (kept_ && sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler != saved_.sa_handler) {
             sigaction(SIGPIPE, &saved_, nullptr);
         }
     }

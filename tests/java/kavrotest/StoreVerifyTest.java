@@ -77,8 +77,10 @@ class StoreVerifyTest {
         byte[] changed = DATA.clone();
         changed[5] ^= 1;
         byte[] otherKey = signature("one");
-        for (int source : new int[] {STORE_SERIAL, DER_BYTES}) {
-            byte[] certificate = source == STORE_SERIAL ? StoreFiles.serial("two") : der;
+        byte[][] certificates = {StoreFiles.serial("two"), pemWithoutLineEnd("two"), der,
+            path(StoreFiles.file("two.pem"))};
+        for (int source = STORE_SERIAL; source <= CERTIFICATE_FILE; source++) {
+            byte[] certificate = certificates[source - STORE_SERIAL];
             assertEquals(1308, verify(source, certificate, DATA, bigEndian), "unreversed, source " + source);
             assertEquals(1308, verify(source, certificate, changed, signature("two")), "data, source " + source);
             assertEquals(1308, verify(source, certificate, DATA, otherKey), "other key, source " + source);
