@@ -27,6 +27,7 @@ public final class Walkthrough {
         SlotSteps.run(report, tokens);
         SessionSteps.run(report, tokens);
         TokenCryptoSteps.run(report, tokens);
+        StoreSteps.run(report, tokens);
 
         System.out.println();
         System.out.println(report.failures() == 0 ? "All steps succeeded." : report.failures() + " step(s) failed.");

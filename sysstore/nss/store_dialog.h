@@ -1,0 +1,60 @@
+// What the Linux store asks its user: which certificate to use, and the
+// database password. Both are asked the same way: in a zenity window when a
+// display is present (DISPLAY or WAYLAND_DISPLAY) and zenity is installed,
+// else on the controlling terminal (/dev/tty), else not at all, which
+// answers as Cancel at once. Nothing here blocks without a display and a
+// terminal.
+#ifndef KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
+#define KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
+
+#include <array>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kavro {
+
+// One certificate as the dialog shows it.
+struct CertificateRow {
+    std::string subject;
+    std::string issuer;
+    std::string serial;     // hex, most significant octet first, as Java sees it (long ones shortened)
+    std::string validFrom;  // YYYY-MM-DD, UTC
+    std::string validTo;
+};
+
+// Rows are shown sorted by subject, issuer and serial. Returns the index
+// into rows of the certificate chosen, or -1 when none was.
+long ChooseCertificateRow(const std::vector<CertificateRow> &rows);
+
+// A typed password, zero-terminated, wiped when it goes.
+class SecretText {
+public:
+    static constexpr std::size_t kCapacity = 1024;
+    SecretText() = default;
+    SecretText(const SecretText &) = delete;
+    SecretText &operator=(const SecretText &) = delete;
+    ~SecretText() noexcept;
+    char *Buffer() { return text_.data(); }
+    const char *Text() const { return text_.data(); }
+    // Ends the text after length octets (at most kCapacity - 1).
+    void SetLength(std::size_t length);
+
+private:
+    std::array<char, kCapacity> text_{};
+};
+
+// Asks for the password of the store named storeName. False when the user
+// gave none (cancelled, or no way to ask).
+bool AskStorePassword(const std::string &storeName, SecretText &password);
+
+// The terminal side (store_terminal.cpp). kUnavailable: no
+// controlling terminal.
+enum class Answer { kGiven, kCancelled, kUnavailable };
+Answer ChooseOnTerminal(const std::vector<CertificateRow> &rows, const std::vector<std::size_t> &order,
+                        std::size_t &chosen);
+Answer AskPasswordOnTerminal(const std::string &storeName, SecretText &password);
+
+}  // namespace kavro
+
+#endif  // KAVRO_SYSSTORE_NSS_STORE_DIALOG_H

@@ -1,0 +1,415 @@
+// The personal store on Linux: the user's NSS database sql:$HOME/.pki/nssdb,
+// as the backend of libkavro-nss.so.
+// Each call opens it read-only with NSS_InitContext; every object of the call
+// holds the context, and the last one to go shuts it down, so nothing stays
+// open between calls. Only the database itself is opened: neither the module
+// list kept beside it nor the built-in roots are loaded.
+#include "sysstore/nss/nss_module.h"
+#include "sysstore/nss/store_dialog.h"
+#include "sysstore/store_seam.h"
+
+#include <cert.h>
+#include <cryptohi.h>
+#include <keyhi.h>
+#include <nss.h>
+#include <pk11pub.h>
+#include <secitem.h>
+
+#include <signal.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+// libnss3 exports the decoder under this name (since NSS 3.2); the header's
+// CERT_DecodeDERCertificate is not exported. It decodes without looking in
+// any database, so a certificate that shares issuer and serial with a stored
+// one keeps its own key (CERT_NewTempCertificate would hand back the stored one).
+extern "C" CERTCertificate *__CERT_DecodeDERCertificate(SECItem *derSignedCert, PRBool copyDER, char *nickname);
+
+namespace kavro {
+namespace {
+
+constexpr PRUint32 kOpenFlags = NSS_INIT_READONLY | NSS_INIT_NOROOTINIT | NSS_INIT_NOMODDB;
+constexpr unsigned int kSha1Length = 20;
+
+// NSPR, started by the first NSS call in the process, sets SIGPIPE to be
+// ignored; the JVM has its own handler there and checks that it stays.
+// sigpipe_guard.c keeps NSPR from doing so; when NSPR was loaded before this
+// module the guard does not apply, and the handler is at least put back.
+class KeepSigpipeAction {
+public:
+    KeepSigpipeAction() { kept_ = sigaction(SIGPIPE, nullptr, &saved_) == 0; }
+    KeepSigpipeAction(const KeepSigpipeAction &) = delete;
+    KeepSigpipeAction &operator=(const KeepSigpipeAction &) = delete;
+    ~KeepSigpipeAction() noexcept {
+        struct sigaction now {};
+        if (kept_ && sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler != saved_.sa_handler) {
+            sigaction(SIGPIPE, &saved_, nullptr);
+        }
+    }
+
+private:
+    struct sigaction saved_ {};
+    bool kept_;
+};
+
+NSSInitContext *InitContext(const char *directory, PRUint32 flags) {
+    KeepSigpipeAction keep;
+    return NSS_InitContext(directory, "", "", "", nullptr, flags);
+}
+
+// One NSS_InitContext, shut down with the last object that holds it. NSS
+// counts contexts: other users of NSS in the process keep theirs.
+class NssContext {
+public:
+    NssContext() = default;
+    NssContext(const NssContext &) = delete;
+    NssContext &operator=(const NssContext &) = delete;
+    ~NssContext() noexcept {
+        if (context_ != nullptr) {
+            NSS_ShutdownContext(context_);
+        }
+    }
+
+    // The user's database; null when there is none (or no HOME to find it in).
+    static std::shared_ptr<NssContext> OpenUserDatabase() {
+        const char *home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') {
+            return nullptr;
+        }
+        std::string directory = std::string("sql:") + home + "/.pki/nssdb";
+        auto nss = std::make_shared<NssContext>();
+        nss->context_ = InitContext(directory.c_str(), kOpenFlags);
+        return nss->context_ != nullptr ? nss : nullptr;
+    }
+
+    // NSS without any database, for decoding and verifying.
+    static std::shared_ptr<NssContext> OpenWithoutDatabase() {
+        auto nss = std::make_shared<NssContext>();
+        nss->context_ = InitContext("", kOpenFlags | NSS_INIT_NOCERTDB | NSS_INIT_FORCEOPEN);
+        return nss->context_ != nullptr ? nss : nullptr;
+    }
+
+private:
+    NSSInitContext *context_ = nullptr;
+};
+
+using Nss = std::shared_ptr<NssContext>;
+
+struct CertificateRelease {
+    void operator()(CERTCertificate *certificate) const noexcept { CERT_DestroyCertificate(certificate); }
+};
+struct CertificateListRelease {
+    void operator()(CERTCertList *list) const noexcept { CERT_DestroyCertList(list); }
+};
+struct PrivateKeyRelease {
+    void operator()(SECKEYPrivateKey *key) const noexcept { SECKEY_DestroyPrivateKey(key); }
+};
+struct PublicKeyRelease {
+    void operator()(SECKEYPublicKey *key) const noexcept { SECKEY_DestroyPublicKey(key); }
+};
+struct SlotRelease {
+    void operator()(PK11SlotInfo *slot) const noexcept { PK11_FreeSlot(slot); }
+};
+struct DigestRelease {
+    void operator()(PK11Context *context) const noexcept { PK11_DestroyContext(context, PR_TRUE); }
+};
+struct ItemRelease {
+    void operator()(SECItem *item) const noexcept { SECITEM_FreeItem(item, PR_FALSE); }
+};
+
+using CertificatePointer = std::unique_ptr<CERTCertificate, CertificateRelease>;
+using CertificateListPointer = std::unique_ptr<CERTCertList, CertificateListRelease>;
+using PrivateKeyPointer = std::unique_ptr<SECKEYPrivateKey, PrivateKeyRelease>;
+using PublicKeyPointer = std::unique_ptr<SECKEYPublicKey, PublicKeyRelease>;
+using SlotPointer = std::unique_ptr<PK11SlotInfo, SlotRelease>;
+using DigestPointer = std::unique_ptr<PK11Context, DigestRelease>;
+using ItemData = std::unique_ptr<SECItem, ItemRelease>;  // frees the data of an item on the stack
+
+void ReverseInto(unsigned char *destination, const unsigned char *source, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        destination[i] = source[length - 1 - i];
+    }
+}
+
+// Members are declared so that the NSS object goes before the context.
+class NssCertificate final : public StoreCertificate {
+public:
+    NssCertificate(Nss nss, CertificatePointer certificate) : nss_(std::move(nss)), certificate_(std::move(certificate)) {
+        // NSS keeps the INTEGER's content octets most significant first; the
+        // seam wants the platform order.
+        const SECItem &serial = certificate_->serialNumber;
+        serial_.resize(serial.len);
+        ReverseInto(serial_.data(), serial.data, serial.len);
+    }
+    SerialBlob SerialNumber() const override { return {serial_.data(), serial_.size()}; }
+    CERTCertificate *Get() const { return certificate_.get(); }
+    const Nss &Context() const { return nss_; }
+
+private:
+    Nss nss_;
+    CertificatePointer certificate_;
+    std::vector<unsigned char> serial_;
+};
+
+std::unique_ptr<StoreCertificate> Wrap(const Nss &nss, CERTCertificate *certificate) {
+    CertificatePointer owned(certificate);
+    if (!owned) {
+        return nullptr;
+    }
+    return std::make_unique<NssCertificate>(nss, std::move(owned));
+}
+
+// The serial as the dialog shows it: hex, most significant octet first;
+// beyond 20 octets (the X.509 profile's bound) only the first 8 and the count.
+std::string SerialText(const SECItem &serial) {
+    static const char digits[] = "0123456789ABCDEF";
+    const unsigned int shown = serial.len > 20 ? 8 : serial.len;
+    std::string text;
+    for (unsigned int i = 0; i < shown; ++i) {
+        text += digits[serial.data[i] >> 4];
+        text += digits[serial.data[i] & 15];
+    }
+    if (shown < serial.len) {
+        text += "... (" + std::to_string(serial.len) + " octets)";
+    }
+    return text;
+}
+
+std::string Date(PRTime time) {
+    std::time_t seconds = static_cast<std::time_t>(time / PR_USEC_PER_SEC);
+    std::tm parts{};
+    char text[32];
+    if (gmtime_r(&seconds, &parts) == nullptr || std::strftime(text, sizeof text, "%Y-%m-%d", &parts) == 0) {
+        return "?";
+    }
+    return text;
+}
+
+CertificateRow Row(const CERTCertificate *certificate) {
+    CertificateRow row;
+    row.subject = certificate->subjectName != nullptr ? certificate->subjectName : "";
+    row.issuer = certificate->issuerName != nullptr ? certificate->issuerName : "";
+    row.serial = SerialText(certificate->serialNumber);
+    PRTime notBefore = 0;
+    PRTime notAfter = 0;
+    if (CERT_GetCertTimes(certificate, &notBefore, &notAfter) == SECSuccess) {
+        row.validFrom = Date(notBefore);
+        row.validTo = Date(notAfter);
+    } else {
+        row.validFrom = row.validTo = "?";
+    }
+    return row;
+}
+
+// The database's certificates, all of them, with or without a key.
+class NssStore final : public PersonalStore {
+public:
+    explicit NssStore(Nss nss) : nss_(std::move(nss)), list_(PK11_ListCerts(PK11CertListAll, nullptr)) {}
+
+    std::unique_ptr<StoreCertificate> SelectInDialog() override {
+        std::vector<CERTCertificate *> certificates;
+        std::vector<CertificateRow> rows;
+        for (CERTCertListNode *node = First(); node != nullptr; node = Next(node)) {
+            certificates.push_back(node->cert);
+            rows.push_back(Row(node->cert));
+        }
+        long chosen = ChooseCertificateRow(rows);
+        if (chosen < 0) {
+            return nullptr;
+        }
+        return Wrap(nss_, CERT_DupCertificate(certificates[static_cast<std::size_t>(chosen)]));
+    }
+
+    std::unique_ptr<StoreCertificate> NextCertificate(std::unique_ptr<StoreCertificate> previous) override {
+        CERTCertListNode *node = previous ? next_ : First();
+        previous.reset();
+        if (node == nullptr) {
+            return nullptr;
+        }
+        next_ = Next(node);
+        return Wrap(nss_, CERT_DupCertificate(node->cert));
+    }
+
+private:
+    CERTCertListNode *First() const {
+        if (!list_) {
+            return nullptr;
+        }
+        CERTCertListNode *node = CERT_LIST_HEAD(list_.get());
+        return CERT_LIST_END(node, list_.get()) ? nullptr : node;
+    }
+    CERTCertListNode *Next(CERTCertListNode *node) const {
+        node = CERT_LIST_NEXT(node);
+        return CERT_LIST_END(node, list_.get()) ? nullptr : node;
+    }
+
+    Nss nss_;
+    CertificateListPointer list_;
+    CERTCertListNode *next_ = nullptr;
+};
+
+class NssSha1Hash final : public Sha1Hash {
+public:
+    explicit NssSha1Hash(Nss nss) : nss_(std::move(nss)) {}
+
+    static std::unique_ptr<Sha1Hash> Create(const Nss &nss) {
+        auto hash = std::make_unique<NssSha1Hash>(nss);
+        hash->context_.reset(PK11_CreateDigestContext(SEC_OID_SHA1));
+        if (!hash->context_ || PK11_DigestBegin(hash->context_.get()) != SECSuccess) {
+            return nullptr;
+        }
+        return hash;
+    }
+
+    bool HashData(const unsigned char *data, std::size_t length) override {
+        // Java lengths are below 2^31, so one call takes them whole.
+        return length == 0 || PK11_DigestOp(context_.get(), data, static_cast<unsigned int>(length)) == SECSuccess;
+    }
+
+    bool Finish(unsigned char (&digest)[kSha1Length]) {
+        unsigned int length = 0;
+        return PK11_DigestFinal(context_.get(), digest, &length, kSha1Length) == SECSuccess && length == kSha1Length;
+    }
+
+private:
+    Nss nss_;
+    DigestPointer context_;
+};
+
+class NssSigningKey final : public SigningKey {
+public:
+    NssSigningKey(Nss nss, SlotPointer slot) : nss_(std::move(nss)), slot_(std::move(slot)) {}
+    ~NssSigningKey() noexcept override {
+        key_.reset();
+        // A login this key made ends with it.
+        if (loggedIn_) {
+            PK11_Logout(slot_.get());
+        }
+    }
+
+    // Logs in to the key's database when it has a password, asking the user
+    // for it; then finds the certificate's RSA key.
+    bool Acquire(CERTCertificate *certificate) {
+        if (slot_ && PK11_NeedLogin(slot_.get()) && !PK11_IsLoggedIn(slot_.get(), nullptr)) {
+            SecretText password;
+            if (!AskStorePassword(PK11_GetTokenName(slot_.get()), password) ||
+                PK11_CheckUserPassword(slot_.get(), password.Text()) != SECSuccess) {
+                return false;
+            }
+            loggedIn_ = true;
+        }
+        key_.reset(PK11_FindKeyByAnyCert(certificate, nullptr));
+        return key_ && SECKEY_GetPrivateKeyType(key_.get()) == rsaKey;
+    }
+
+    std::unique_ptr<Sha1Hash> CreateHash() override { return NssSha1Hash::Create(nss_); }
+
+    bool SignHash(Sha1Hash &hash, unsigned char *signature, std::size_t *length) override {
+        unsigned char digest[kSha1Length];
+        if (!static_cast<NssSha1Hash &>(hash).Finish(digest)) {
+            return false;
+        }
+        SECItem digestItem = {siBuffer, digest, kSha1Length};
+        SECItem result = {siBuffer, nullptr, 0};
+        if (SGN_Digest(key_.get(), SEC_OID_SHA1, &result, &digestItem) != SECSuccess) {
+            return false;
+        }
+        ItemData resultData(&result);
+        if (result.len > *length) {
+            return false;
+        }
+        // NSS gives the signature most significant octet first.
+        ReverseInto(signature, result.data, result.len);
+        *length = result.len;
+        return true;
+    }
+
+private:
+    Nss nss_;
+    SlotPointer slot_;
+    PrivateKeyPointer key_;
+    bool loggedIn_ = false;
+};
+
+class NssVerifyingProvider final : public VerifyingProvider {
+public:
+    explicit NssVerifyingProvider(Nss nss) : nss_(std::move(nss)) {}
+
+    bool ImportPublicKey(const StoreCertificate &certificate) override {
+        key_.reset(CERT_ExtractPublicKey(static_cast<const NssCertificate &>(certificate).Get()));
+        if (key_ && SECKEY_GetPublicKeyType(key_.get()) != rsaKey) {
+            key_.reset();
+        }
+        return key_ != nullptr;
+    }
+
+    std::unique_ptr<Sha1Hash> CreateHash() override { return NssSha1Hash::Create(nss_); }
+
+    bool VerifySignature(Sha1Hash &hash, const unsigned char *signature, std::size_t length) override {
+        unsigned char digest[kSha1Length];
+        if (!key_ || !static_cast<NssSha1Hash &>(hash).Finish(digest)) {
+            return false;
+        }
+        // The signature arrives least significant octet first.
+        std::vector<unsigned char> bigEndian(length);
+        ReverseInto(bigEndian.data(), signature, length);
+        SECItem digestItem = {siBuffer, digest, kSha1Length};
+        SECItem signatureItem = {siBuffer, bigEndian.data(), static_cast<unsigned int>(length)};
+        return VFY_VerifyDigestDirect(&digestItem, key_.get(), &signatureItem, SEC_OID_PKCS1_RSA_ENCRYPTION,
+                                      SEC_OID_SHA1, nullptr) == SECSuccess;
+    }
+
+private:
+    Nss nss_;
+    PublicKeyPointer key_;
+};
+
+class NssBackend final : public StoreBackend {
+public:
+    std::unique_ptr<PersonalStore> OpenPersonalStore() override {
+        Nss nss = NssContext::OpenUserDatabase();
+        if (!nss) {
+            return nullptr;
+        }
+        return std::make_unique<NssStore>(nss);
+    }
+
+    std::unique_ptr<SigningKey> AcquirePrivateKey(const StoreCertificate &certificate) override {
+        const NssCertificate &nssCertificate = static_cast<const NssCertificate &>(certificate);
+        CERTCertificate *nssCert = nssCertificate.Get();
+        SlotPointer slot(nssCert->slot != nullptr ? PK11_ReferenceSlot(nssCert->slot) : PK11_GetInternalKeySlot());
+        auto key = std::make_unique<NssSigningKey>(nssCertificate.Context(), std::move(slot));
+        if (!key->Acquire(nssCert)) {
+            return nullptr;
+        }
+        return key;
+    }
+
+    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) override {
+        Nss nss = NssContext::OpenWithoutDatabase();
+        if (!nss) {
+            return nullptr;
+        }
+        SECItem item = {siBuffer, const_cast<unsigned char *>(der), static_cast<unsigned int>(length)};
+        return Wrap(nss, __CERT_DecodeDERCertificate(&item, PR_TRUE, nullptr));
+    }
+
+    std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {
+        Nss nss = NssContext::OpenWithoutDatabase();
+        if (!nss) {
+            return nullptr;
+        }
+        return std::make_unique<NssVerifyingProvider>(nss);
+    }
+};
+
+}  // namespace
+}  // namespace kavro
+
+extern "C" __attribute__((visibility("default"))) kavro::StoreBackend *KavroNssBackend() {
+    static kavro::NssBackend backend;
+    return &backend;
+}
