@@ -71,11 +71,8 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, j
             if (result != kOk) {
                 return result;
             }
-            if (!HasFirstElement(env, jCount)) {
-                return kBadArgument;
-            }
             JavaInts count(env, jCount, GiveBack::kCopyBack);
-            if (count.Unavailable()) {
+            if (!count.HasFirst()) {
                 return kBadArgument;
             }
             // Without either result array the certificates are only counted.

@@ -24,14 +24,11 @@ jint RunWithOutput(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jInput,
     if (result != kOk) {
         return result;
     }
-    // An empty input is handed to the module as it is.
-    if (!LengthFits(env, jInput, inputLength) || jOutput == nullptr || !HasFirstElement(env, jOutputLength)) {
-        return kBadArgument;
-    }
     JavaBytes input(env, jInput, GiveBack::kDiscard);
     JavaBytes output(env, jOutput, GiveBack::kCopyBack);
     JavaInts outputLength(env, jOutputLength, GiveBack::kCopyBack);
-    if (input.Unavailable() || output.Unavailable() || outputLength.Unavailable()) {
+    // An empty input is handed to the module as it is.
+    if (!input.Fits(inputLength) || !output.Held() || !outputLength.HasFirst()) {
         return kBadArgument;
     }
     CK_ULONG length = static_cast<CK_ULONG>(output.Length());

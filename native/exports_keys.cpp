@@ -21,11 +21,8 @@ jint EnumKey(JNIEnv *env, jint moduleKind, jint slotId, jint ordinal, jintArray 
     if (result != kOk) {
         return result;
     }
-    if (!HasFirstElement(env, jHandle)) {
-        return kBadArgument;
-    }
     JavaInts handle(env, jHandle, GiveBack::kCopyBack);
-    if (handle.Unavailable()) {
+    if (!handle.HasFirst()) {
         return kBadArgument;
     }
     CK_OBJECT_HANDLE place = FromJavaId(handle.Elements()[0]);
@@ -41,12 +38,9 @@ jint EnumKeyBySerial(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jSeri
     if (result != kOk) {
         return result;
     }
-    if (!HasFirstElement(env, jHandle) || !LengthFits(env, jSerial, serialLength)) {
-        return kBadArgument;
-    }
     JavaInts handle(env, jHandle, GiveBack::kCopyBack);
     JavaBytes serial(env, jSerial, GiveBack::kDiscard);
-    if (handle.Unavailable() || serial.Unavailable()) {
+    if (!handle.HasFirst() || !serial.Fits(serialLength)) {
         return kBadArgument;
     }
     CK_OBJECT_HANDLE place = FromJavaId(handle.Elements()[0]);

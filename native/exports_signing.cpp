@@ -26,14 +26,10 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint module
             if (result != kOk) {
                 return result;
             }
-            if (dataLength <= 0 || !LengthFits(env, jData, dataLength) || jSignature == nullptr ||
-                !HasFirstElement(env, jSignatureLength)) {
-                return kBadArgument;
-            }
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
             JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
-            if (data.Unavailable() || signature.Unavailable() || signatureLength.Unavailable()) {
+            if (dataLength <= 0 || !data.Fits(dataLength) || !signature.Held() || !signatureLength.HasFirst()) {
                 return kBadArgument;
             }
             CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
@@ -62,17 +58,13 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
             if (result != kOk) {
                 return result;
             }
-            // Empty data is signed as given.
-            if (!LengthFits(env, jData, dataLength) || jSignature == nullptr ||
-                !HasFirstElement(env, jSignatureLength) || !LengthFits(env, jSerial, serialLength)) {
-                return kBadArgument;
-            }
             JavaBytes serial(env, jSerial, GiveBack::kDiscard);
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
             JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
-            if (serial.Unavailable() || data.Unavailable() || signature.Unavailable() ||
-                signatureLength.Unavailable()) {
+            // Empty data is signed as given.
+            if (!data.Fits(dataLength) || !signature.Held() || !signatureLength.HasFirst() ||
+                !serial.Fits(serialLength)) {
                 return kBadArgument;
             }
             CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
@@ -101,13 +93,9 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Verify(JNIEnv *env, jclass, jint modu
             if (result != kOk) {
                 return result;
             }
-            if (dataLength <= 0 || !LengthFits(env, jData, dataLength) ||
-                !LengthFits(env, jSignature, signatureLength)) {
-                return kBadArgument;
-            }
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kDiscard);
-            if (data.Unavailable() || signature.Unavailable()) {
+            if (dataLength <= 0 || !data.Fits(dataLength) || !signature.Fits(signatureLength)) {
                 return kBadArgument;
             }
             return static_cast<jint>(call.slot->VerifyData(call.functions, FromJavaId(keyHandle), signMechanism,
@@ -130,14 +118,10 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_VerifyByCertSerial(JNIEnv *env, jclas
             if (result != kOk) {
                 return result;
             }
-            if (!LengthFits(env, jData, dataLength) || !LengthFits(env, jSignature, signatureLength) ||
-                !LengthFits(env, jSerial, serialLength)) {
-                return kBadArgument;
-            }
             JavaBytes serial(env, jSerial, GiveBack::kDiscard);
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kDiscard);
-            if (serial.Unavailable() || data.Unavailable() || signature.Unavailable()) {
+            if (!data.Fits(dataLength) || !signature.Fits(signatureLength) || !serial.Fits(serialLength)) {
                 return kBadArgument;
             }
             return static_cast<jint>(call.slot->VerifyWithCertKey(

@@ -7,8 +7,4 @@ bool LengthFits(JNIEnv *env, jarray array, jint length) {
     return array != nullptr && length >= 0 && length <= env->GetArrayLength(array);
 }
 
-bool HasFirstElement(JNIEnv *env, jintArray array) {
-    return array != nullptr && env->GetArrayLength(array) >= 1;
-}
-
 }  // namespace kavro

@@ -29,6 +29,12 @@ struct ArrayAccess<jbyteArray, jbyte> {
     static void Release(JNIEnv *env, jbyteArray array, jbyte *elements, jint mode) {
         env->ReleaseByteArrayElements(array, elements, mode);
     }
+    static void CopyIn(JNIEnv *env, jbyteArray array, jsize length, jbyte *to) {
+        env->GetByteArrayRegion(array, 0, length, to);
+    }
+    static void CopyOut(JNIEnv *env, jbyteArray array, jsize length, const jbyte *from) {
+        env->SetByteArrayRegion(array, 0, length, from);
+    }
 };
 
 template <>
@@ -39,11 +45,23 @@ struct ArrayAccess<jintArray, jint> {
     static void Release(JNIEnv *env, jintArray array, jint *elements, jint mode) {
         env->ReleaseIntArrayElements(array, elements, mode);
     }
+    static void CopyIn(JNIEnv *env, jintArray array, jsize length, jint *to) {
+        env->GetIntArrayRegion(array, 0, length, to);
+    }
+    static void CopyOut(JNIEnv *env, jintArray array, jsize length, const jint *from) {
+        env->SetIntArrayRegion(array, 0, length, from);
+    }
 };
 
 // The elements of one Java array, taken at construction when the array is
 // not null. Unavailable() tells that the array was given but the JVM could
 // not provide its elements; nothing is given back for it then.
+//
+// A small array (up to 512 bytes) is copied into the guard itself with
+// Get<Type>ArrayRegion and, when it is copied back, returned whole with
+// Set<Type>ArrayRegion: the Java array ends as it would with the elements
+// taken and released in mode 0, without the JVM allocating a copy on the C
+// heap for each call. Larger arrays are taken with Get<Type>ArrayElements.
 template <typename ArrayType, typename ElementType>
 class JavaArray {
 public:
@@ -52,6 +70,12 @@ public:
             return;
         }
         length_ = env_->GetArrayLength(array_);
+        if (length_ <= kStagedElements) {
+            ArrayAccess<ArrayType, ElementType>::CopyIn(env_, array_, length_, staged_);
+            elements_ = staged_;
+            isCopy_ = JNI_TRUE;
+            return;
+        }
         elements_ = ArrayAccess<ArrayType, ElementType>::Get(env_, array_, &isCopy_);
         if (elements_ == nullptr) {
             unavailable_ = true;
@@ -72,8 +96,22 @@ public:
     ElementType *Elements() const { return elements_; }
     jsize Length() const { return length_; }
 
+    // True when the array is held and length counts no more than it holds.
+    bool Fits(jint length) const { return Held() && length >= 0 && length <= length_; }
+    // True when the array is held and has an element 0 to receive a value.
+    bool HasFirst() const { return Held() && length_ >= 1; }
+
     void Release() noexcept {
         if (elements_ == nullptr) {
+            return;
+        }
+        if (elements_ == staged_) {
+            if (mode_ == GiveBack::kCopyBack) {
+                ArrayAccess<ArrayType, ElementType>::CopyOut(env_, array_, length_, staged_);
+            } else if (mode_ == GiveBack::kWipeAndDiscard) {
+                Wipe(staged_, static_cast<std::size_t>(length_) * sizeof(ElementType));
+            }
+            elements_ = nullptr;
             return;
         }
         jint mode = 0;
@@ -90,9 +128,12 @@ public:
     }
 
 private:
+    static constexpr jsize kStagedElements = static_cast<jsize>(512 / sizeof(ElementType));
+
     JNIEnv *env_;
     ArrayType array_;
     GiveBack mode_;
+    ElementType staged_[kStagedElements];
     ElementType *elements_ = nullptr;
     jsize length_ = 0;
     jboolean isCopy_ = JNI_FALSE;
@@ -166,9 +207,6 @@ private:
 // True when length is a count that fits the array: 0 <= length <= its size.
 // A null array fits no length.
 bool LengthFits(JNIEnv *env, jarray array, jint length);
-
-// True when an int[] out-parameter can receive a value in element 0.
-bool HasFirstElement(JNIEnv *env, jintArray array);
 
 }  // namespace kavro
 

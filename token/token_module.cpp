@@ -42,6 +42,13 @@ TokenModule *StartedModule(int kind) {
     if (kind < 0 || kind >= kModuleKindCount) {
         return nullptr;
     }
+    // A started module needs neither its name nor a start: every step of
+    // Start would be skipped.
+    TokenModule &started = table[kind];
+    if (started.initialised == 1 && started.library != nullptr && started.functionList != nullptr &&
+        started.auxFunctionList != nullptr) {
+        return &started;
+    }
     const char *name = ModuleLibraryName(kind);
     if (name[0] == '\0') {
         return nullptr;

@@ -1,7 +1,11 @@
 // How arrays go back to the JVM: out arrays copied back, PINs discarded and
 // wiped, and nothing given back for elements the JVM could not provide.
+// Arrays up to 512 bytes are copied through regions, larger ones taken as
+// elements: each case uses both sizes.
 // Every call of every case is also checked for leaks by the fake JVM.
 #include "harness.h"
+
+#include <string>
 
 namespace {
 
@@ -24,6 +28,12 @@ const CaseTable table("arrays", {
         Call("Login", {Int(2), Int(0x2101), Bytes("0000").As("wrongPin")}).Returns(4001),
         GivenBack("wrongPin", Release::kWipedDiscard),
         BytesAre("wrongPin", "0000"),
+        // Large arrays: elements taken from the JVM, the PIN's copy wiped.
+        Call("Login", {Int(2), Int(0x2101), Bytes(std::string(600, '7')).As("longPin")}).Returns(4001),
+        GivenBack("longPin", Release::kWipedDiscard),
+        BytesAre("longPin", std::string(600, '7')),
+        Call("GetSlotList", {Int(2), Ints(200, -5).As("manyIds"), Ints(1, -5)}).Returns(0),
+        GivenBack("manyIds", Release::kCopyBack),
         Call("DisconnectToken", {Int(2), Int(0x2101)}).Returns(0),
     }},
     Case{"elements the JVM cannot provide give 1003, with no module call", {
@@ -31,13 +41,15 @@ const CaseTable table("arrays", {
         Call("GetSlotList", {Int(2), Null(), Null()}).Returns(0),
         Call("ConnectToken", {Int(2), Int(0x2201)}).ReturnsNonZero(),
         Mock(2, "journal-clear"),
-        Call("Login", {Int(2), Int(0x2201), Bytes("1234").As("pin").Unavailable()}).Returns(1003),
+        // Only arrays large enough to be taken as elements can be refused.
+        Call("Login", {Int(2), Int(0x2201), Bytes(std::string(600, '1')).As("pin").Unavailable()}).Returns(1003),
         GivenBack("pin", Release::kRefusedOnly),
-        Call("VerifySoPin", {Int(2), Int(0x2201), Bytes("87654321").As("soPin").Unavailable()}).Returns(1003),
+        Call("VerifySoPin", {Int(2), Int(0x2201), Bytes(std::string(600, '8')).As("soPin").Unavailable()})
+            .Returns(1003),
         GivenBack("soPin", Release::kRefusedOnly),
         JournalCalls(2, {}),
         // The array taken before the refused one still goes back, unchanged.
-        Call("GetSlotList", {Int(2), Ints(2, -5).As("ids"), Ints(1, -5).As("count").Unavailable()}).Returns(1003),
+        Call("GetSlotList", {Int(2), Ints(2, -5).As("ids"), Ints(200, -5).As("count").Unavailable()}).Returns(1003),
         IntsAre("ids", {-5, -5}),
         GivenBack("ids", Release::kCopyBack),
         GivenBack("count", Release::kRefusedOnly),

@@ -473,20 +473,55 @@ struct FakeJvm::Impl {
         return static_cast<jbyteArray>(jvm.NewLocal(object, "NewByteArray"));
     }
 
-    static void JNICALL SetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length,
-                                           const jbyte *bytes) {
+    // Get/Set<Type>ArrayRegion: copies between an array and a caller's buffer;
+    // a region outside the array raises ArrayIndexOutOfBoundsException.
+    template <typename Element>
+    static void Region(JNIEnv *env, jarray array, Kind kind, jsize start, jsize length, Element *buffer,
+                       bool intoArray, const char *name) {
         Impl &jvm = Of(env);
-        jvm.NoPendingException("SetByteArrayRegion");
-        Object *object = jvm.Use(array, Kind::kByteArray, "SetByteArrayRegion");
+        jvm.NoPendingException(name);
+        Object *object = jvm.Use(array, kind, name);
         if (object == nullptr) return;
-        if (start < 0 || length < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(length) >
-                                           object->bytes.size()) {
-            jvm.Problem("SetByteArrayRegion: region " + std::to_string(start) + "+" + std::to_string(length) +
+        Element *data = nullptr;
+        std::size_t size = 0;
+        if constexpr (sizeof(Element) == sizeof(jbyte)) {
+            data = reinterpret_cast<Element *>(object->bytes.data());
+            size = object->bytes.size();
+        } else {
+            data = reinterpret_cast<Element *>(object->ints.data());
+            size = object->ints.size();
+        }
+        if (start < 0 || length < 0 || static_cast<std::size_t>(start) + static_cast<std::size_t>(length) > size) {
+            jvm.Problem(std::string(name) + ": region " + std::to_string(start) + "+" + std::to_string(length) +
                         " outside " + object->label);
             jvm.pendingException = "java.lang.ArrayIndexOutOfBoundsException";
             return;
         }
-        if (length > 0) std::memcpy(object->bytes.data() + start, bytes, static_cast<std::size_t>(length));
+        ++(intoArray ? object->record.regionsWritten : object->record.regionsRead);
+        if (length == 0) return;
+        if (intoArray) {
+            std::memcpy(data + start, buffer, static_cast<std::size_t>(length) * sizeof(Element));
+        } else {
+            std::memcpy(buffer, data + start, static_cast<std::size_t>(length) * sizeof(Element));
+        }
+    }
+
+    static void JNICALL GetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length, jbyte *bytes) {
+        Region(env, array, Kind::kByteArray, start, length, bytes, false, "GetByteArrayRegion");
+    }
+
+    static void JNICALL SetByteArrayRegion(JNIEnv *env, jbyteArray array, jsize start, jsize length,
+                                           const jbyte *bytes) {
+        Region(env, array, Kind::kByteArray, start, length, const_cast<jbyte *>(bytes), true, "SetByteArrayRegion");
+    }
+
+    static void JNICALL GetIntArrayRegion(JNIEnv *env, jintArray array, jsize start, jsize length, jint *ints) {
+        Region(env, array, Kind::kIntArray, start, length, ints, false, "GetIntArrayRegion");
+    }
+
+    static void JNICALL SetIntArrayRegion(JNIEnv *env, jintArray array, jsize start, jsize length,
+                                          const jint *ints) {
+        Region(env, array, Kind::kIntArray, start, length, const_cast<jint *>(ints), true, "SetIntArrayRegion");
     }
 
     static jboolean JNICALL ExceptionCheck(JNIEnv *env) {
@@ -514,7 +549,10 @@ struct FakeJvm::Impl {
         table.NewStringUTF = &NewStringUTF;
         table.NewString = &NewString;
         table.NewByteArray = &NewByteArray;
+        table.GetByteArrayRegion = &GetByteArrayRegion;
         table.SetByteArrayRegion = &SetByteArrayRegion;
+        table.GetIntArrayRegion = &GetIntArrayRegion;
+        table.SetIntArrayRegion = &SetIntArrayRegion;
         table.ExceptionCheck = &ExceptionCheck;
         table.ExceptionClear = &ExceptionClear;
     }

@@ -22,6 +22,8 @@ struct GiveBackRecord {
     int refused = 0;            // requests answered with null (RefuseElements)
     std::vector<jint> modes;    // the mode of every Release call, in order
     bool lastCopyWasZero = false;  // the elements held only zeros when last given back
+    int regionsRead = 0;        // Get<Type>ArrayRegion calls: elements copied out of the array
+    int regionsWritten = 0;     // Set<Type>ArrayRegion calls: elements copied into the array
 };
 
 class FakeJvm {
