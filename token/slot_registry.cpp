@@ -39,6 +39,15 @@ void SlotRegistry::Add(std::uint32_t slotId) {
     }
 }
 
+TokenSlot *SlotRegistry::AddNear(std::uint32_t slotId, Slots::iterator &next) {
+    Slots::iterator entry = next != slots_.end() && next->first == slotId ? next : slots_.lower_bound(slotId);
+    if (entry == slots_.end() || entry->first != slotId) {
+        entry = slots_.emplace_hint(entry, slotId, std::make_unique<TokenSlot>(slotId));
+    }
+    next = std::next(entry);
+    return entry->second.get();
+}
+
 int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output) {
     CK_ULONG count = 0;
     // The size query's result is not examined: the count alone decides.
@@ -68,14 +77,14 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
     jint withToken = 0;
+    Slots::iterator next = slots_.begin();
     for (CK_ULONG i = 0; i < listed; ++i) {
         CK_SLOT_ID id = ids[i];
         if (id > kLargestJavaId) {
             continue;
         }
         auto slotId = static_cast<std::uint32_t>(id);
-        Add(slotId);
-        TokenSlot *slot = Find(slotId);
+        TokenSlot *slot = AddNear(slotId, next);
         if (ModuleCall(functions->C_GetTokenInfo, id, &info) != CKR_OK) {
             // The token has gone: its session handle is dropped, not closed.
             slot->tokenPresent = 0;

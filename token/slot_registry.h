@@ -40,7 +40,14 @@ public:
     int DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output);
 
 private:
-    std::map<std::uint32_t, std::unique_ptr<TokenSlot>> slots_;
+    using Slots = std::map<std::uint32_t, std::unique_ptr<TokenSlot>>;
+
+    // Add then Find in one step. next is where the previous slot's successor
+    // stands: modules mostly list their slots in ascending order, so the
+    // slot is usually found there without a search of the tree.
+    TokenSlot *AddNear(std::uint32_t slotId, Slots::iterator &next);
+
+    Slots slots_;
 };
 
 }  // namespace kavro

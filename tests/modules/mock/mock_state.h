@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace mock {
@@ -77,7 +78,7 @@ struct Pull {
 struct State {
     bool initialised = false;
     std::vector<MockSlot> slots;             // in the module's slot order
-    std::map<CK_SLOT_ID, size_t> slotIndex;  // id -> position in slots
+    std::unordered_map<CK_SLOT_ID, size_t> slotIndex;  // id -> position in slots
     std::map<CK_SESSION_HANDLE, MockSession> sessions;
     std::map<CK_OBJECT_HANDLE, MockObject> objects;
     std::map<std::string, std::deque<Failure>> failures;
