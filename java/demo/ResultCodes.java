@@ -31,8 +31,13 @@ final class ResultCodes {
             case 1308: return "the signature does not verify";
             case 1309: return "the hash cannot be signed";
             case 4001: return "the login was refused";
+            case 0x90: return "CKR_OPERATION_ACTIVE: an earlier operation is still active on the session";
+            case 0xA0: return "CKR_PIN_INCORRECT (from C_InitToken: the SO PIN is wrong)";
             case 0xA4: return "CKR_PIN_LOCKED (or no security-officer attempts left)";
+            case 0xB3: return "CKR_SESSION_HANDLE_INVALID: no open session on the slot";
             case 0xC0: return "CKR_SIGNATURE_INVALID: the signature does not verify";
+            case 0x101: return "CKR_USER_NOT_LOGGED_IN";
+            case 0x150: return "CKR_BUFFER_TOO_SMALL: the output array is too short";
             default:
                 if (code > 0 && code < 256) {
                     return "security-officer attempts left, or PKCS #11 result 0x" + Integer.toHexString(code);

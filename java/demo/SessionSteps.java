@@ -20,11 +20,10 @@ final class SessionSteps {
 
         report.section("Session, login and serial on \"KavroMain\"");
         int main = (int) Long.parseLong(tokens.getProperty("main.slot"));
-        int session = Kavro.ConnectToken(kind, main);
-        report.check("ConnectToken: open a session (handle " + Integer.toUnsignedString(session) + ")", session != 0);
+        report.session("ConnectToken: open a session", Kavro.ConnectToken(kind, main));
         report.step("Login with the user PIN", Kavro.Login(kind, main, userPin), 0);
-        String serial = Kavro.RetrieveSerial(kind, main);
-        report.check("RetrieveSerial: \"" + serial + "\"", serial.equals(tokens.getProperty("main.serial")));
+        report.serial("RetrieveSerial: the token's serial", Kavro.RetrieveSerial(kind, main),
+                tokens.getProperty("main.serial"));
         byte[] newUserPin = "24680246".getBytes(StandardCharsets.US_ASCII);
         report.step("SetUserPin: change the user PIN", Kavro.SetUserPin(kind, main, userPin, newUserPin), 0);
         report.step("SetUserPin: and back", Kavro.SetUserPin(kind, main, newUserPin, userPin), 0);
@@ -32,17 +31,19 @@ final class SessionSteps {
 
         report.section("Security officer on \"KavroAdmin\"");
         int admin = (int) Long.parseLong(tokens.getProperty("admin.slot"));
-        report.check("ConnectToken", Kavro.ConnectToken(kind, admin) != 0);
+        report.session("ConnectToken", Kavro.ConnectToken(kind, admin));
         report.step("VerifySoPin with the plain SO PIN", Kavro.VerifySoPin(kind, admin, soPin), 0);
-        String adminSerial = Kavro.RetrieveSerial(kind, admin);
-        report.check("RetrieveSerial: \"" + adminSerial + "\", the key of the PIN transport",
-                adminSerial.length() == 16);
+        String adminSerial = report.serial("RetrieveSerial: the key of the PIN transport",
+                Kavro.RetrieveSerial(kind, admin), tokens.getProperty("admin.serial"));
+        if (adminSerial == null || adminSerial.length() != 16) {
+            return;
+        }
         byte[] soText = PinTransport.text(soPin, adminSerial);
         byte[] newSoPin = "11223344".getBytes(StandardCharsets.US_ASCII);
         byte[] newSoText = PinTransport.text(newSoPin, adminSerial);
         report.note("SO PIN transport text made in Java: "
                 + new String(soText, 0, soText.length - 1, StandardCharsets.US_ASCII));
-        report.step("SetSoPin: change the SO PIN (both PINs as transport texts)",
+        report.step("SetSoPin: the token takes the SO PIN as a transport text made in Java, and a new one",
                 Kavro.SetSoPin(kind, admin, soText, newSoText), 0);
         report.step("VerifySoPin with the new SO PIN", Kavro.VerifySoPin(kind, admin, newSoPin), 0);
         report.step("SetSoPin: and back", Kavro.SetSoPin(kind, admin, newSoText, soText), 0);

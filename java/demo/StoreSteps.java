@@ -80,12 +80,11 @@ final class StoreSteps {
             return "two";
         }
         report.note("Choose a certificate in the menu below (Enter alone cancels).");
-        byte[] chosen = Kavro.ListCertByCSP();
+        byte[] chosen = report.chosen("ListCertByCSP: the user chooses a certificate", Kavro.ListCertByCSP());
         if (chosen == null) {
-            report.note("ListCertByCSP: no certificate chosen; going on with serial 0080A1B2C3");
+            report.note("going on with serial 0080A1B2C3");
             return "two";
         }
-        report.check("ListCertByCSP: the chosen certificate's serial is " + hex(chosen), true);
         for (String name : store.getProperty("keyed").split(" ")) {
             if (Arrays.equals(chosen, certificate(certs.resolve(name + ".der")).getSerialNumber().toByteArray())) {
                 return name;

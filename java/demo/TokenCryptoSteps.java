@@ -34,7 +34,7 @@ final class TokenCryptoSteps {
         int kind = Walkthrough.KIND;
         int slot = (int) Long.parseLong(tokens.getProperty("main.slot"));
         // A session and login of these steps' own.
-        report.check("ConnectToken: open a session on \"KavroMain\"", Kavro.ConnectToken(kind, slot) != 0);
+        report.session("ConnectToken: open a session on \"KavroMain\"", Kavro.ConnectToken(kind, slot));
         report.step("Login: log the user in", Kavro.Login(kind, slot, tokens.getProperty("user.pin").getBytes()), 0);
 
         int[] count = {0};

@@ -27,6 +27,7 @@ public final class Walkthrough {
         SlotSteps.run(report, tokens);
         SessionSteps.run(report, tokens);
         TokenCryptoSteps.run(report, tokens);
+        InitTokenSteps.run(report, tokens);
         StoreSteps.run(report, tokens);
 
         System.out.println();
