@@ -142,13 +142,17 @@ struct Case {
 
 // Case tables register themselves; a file of cases holds
 //   const harness::CaseTable table("area", { Case{...}, ... });
-// Tables run in the order of their area names.
+// Tables run in the order of their area names. A table made kWhenNamed runs
+// only when --case names it: its cases need a set-up of their own (a display
+// and a driver answering the dialog).
 class CaseTable {
 public:
-    CaseTable(const char *area, std::vector<Case> cases);
+    enum class Run { kAlways, kWhenNamed };
+    CaseTable(const char *area, std::vector<Case> cases, Run run = Run::kAlways);
     static std::vector<const CaseTable *> &All();
     const char *area;
     std::vector<Case> cases;
+    Run run;
 };
 
 }  // namespace harness

@@ -1,24 +1,26 @@
 #!/usr/bin/env bash
-# Runs a command on an Xvfb display of its own and closes each of the
-# certificate dialogs it shows with Escape, as a user who chooses nothing.
+# Runs a command on an Xvfb display of its own and answers each of the
+# certificate dialogs it shows with one key, as a user would: Escape chooses
+# nothing, Return takes the row the dialog offers selected.
 #
-#   drive_dialogs.sh TITLE COUNT [SCREENSHOT] -- COMMAND [ARGS...]
+#   drive_dialogs.sh TITLE COUNT KEY [SCREENSHOT] -- COMMAND [ARGS...]
 #
-# Waits for COUNT windows named TITLE, one after the other, and presses
-# Escape in each once it has the focus; SCREENSHOT, when given, is a PNG of
-# the first. Fails when a dialog does not show within a minute, when one
-# stays open after Escape, or when the command fails.
+# Waits for COUNT windows named TITLE, one after the other, and presses KEY
+# in each once it has the focus; SCREENSHOT, when given, is a PNG of the
+# first. Fails when a dialog does not show within a minute, when one stays
+# open after the key, or when the command fails.
 set -uo pipefail
 
 title=${1:?title}
 count=${2:?count}
-shift 2
+key=${3:?key}
+shift 3
 screenshot=
 if [ "${1:-}" != -- ]; then
     screenshot=$1
     shift
 fi
-[ "${1:-}" = -- ] || { echo "usage: $0 TITLE COUNT [SCREENSHOT] -- COMMAND..." >&2; exit 2; }
+[ "${1:-}" = -- ] || { echo "usage: $0 TITLE COUNT KEY [SCREENSHOT] -- COMMAND..." >&2; exit 2; }
 shift
 
 scratch=$(mktemp -d)
@@ -64,8 +66,9 @@ for i in $(seq "$count"); do
     if [ "$i" = 1 ] && [ -n "$screenshot" ]; then
         import -window root "$screenshot" 2>/dev/null || echo "no screenshot taken"
     fi
-    xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-    xdotool key Escape
+    # Xvfb runs no window manager: the focus is given directly.
+    xdotool windowfocus --sync "$window"
+    xdotool key "$key"
     gone=0
     for _ in $(seq 100); do
         if ! xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | grep -qx "$window"; then
@@ -75,12 +78,12 @@ for i in $(seq "$count"); do
         sleep 0.1
     done
     if [ "$gone" = 0 ]; then
-        echo "dialog $i: still open 10 s after Escape"
+        echo "dialog $i: still open 10 s after $key"
         failed=1
         break
     fi
     closed=$((closed + 1))
-    echo "dialog $i: shown after $shown ms, closed with Escape"
+    echo "dialog $i: shown after $shown ms, closed with $key"
 done
 
 status=0
@@ -99,5 +102,5 @@ fi
 wait "$command" || status=$?
 command=
 cat "$scratch/output"
-echo "$closed of $count dialog(s) closed with Escape; the command ended with status $status"
+echo "$closed of $count dialog(s) closed with $key; the command ended with status $status"
 [ "$failed" = 0 ] && [ "$status" = 0 ]
