@@ -11,6 +11,23 @@
 # 64-bit: dllexport gives the plain names, as the JVM looks them up.
 set_target_properties(kavro PROPERTIES PREFIX "" OUTPUT_NAME kavro)
 target_link_options(kavro PRIVATE -static -static-libgcc -static-libstdc++ -Wl,--no-undefined)
+# The personal store: CryptoAPI (CRYPT32, ADVAPI32) and the selection dialog (CRYPTUI).
+# Debian's i686 MinGW-w64 has no import library for cryptui.dll: one is made
+# with dlltool from the single entry used (cmake/cryptui.def).
+find_library(KAVRO_CRYPTUI_LIBRARY cryptui)
+if(NOT KAVRO_CRYPTUI_LIBRARY)
+  find_program(KAVRO_DLLTOOL ${KAVRO_MINGW_TRIPLET}-dlltool REQUIRED)
+  set(KAVRO_CRYPTUI_LIBRARY ${CMAKE_CURRENT_BINARY_DIR}/libcryptui.a)
+  add_custom_command(OUTPUT ${KAVRO_CRYPTUI_LIBRARY}
+    COMMAND ${KAVRO_DLLTOOL} --kill-at --input-def ${CMAKE_CURRENT_LIST_DIR}/cryptui.def
+      --output-lib ${KAVRO_CRYPTUI_LIBRARY}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/cryptui.def
+    COMMENT "Making the import library of cryptui.dll"
+    VERBATIM)
+  add_custom_target(kavro_cryptui_import DEPENDS ${KAVRO_CRYPTUI_LIBRARY})
+  add_dependencies(kavro kavro_cryptui_import)
+endif()
+target_link_libraries(kavro PRIVATE crypt32 advapi32 ${KAVRO_CRYPTUI_LIBRARY})
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   target_compile_definitions(kavro_core PRIVATE JNIEXPORT=)

@@ -9,6 +9,7 @@
 
 #include <jni.h>
 
+#include <cstdint>
 #include <vector>
 
 using namespace kavro;
@@ -67,12 +68,19 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCSP(JNIEnv *env, jclass, jint c
                 serial.Unavailable()) {
                 return kBadArgument;
             }
-            // An empty signatureLength array has no element 0 to receive the length.
+            // An empty signatureLength array has no element 0 to receive the
+            // length. The length passes through a 32-bit value of our own:
+            // jint is long on Windows.
+            std::int32_t producedLength = 0;
             SignatureOutput output = {reinterpret_cast<unsigned char *>(signature.Elements()),
                                       static_cast<std::size_t>(signature.Length()),
-                                      signatureLength.Length() >= 1 ? signatureLength.Elements() : nullptr};
-            return SignByCSP(PlatformStore(), certSource, Bytes(serial), serialLength, Bytes(data), dataLength,
-                             output);
+                                      signatureLength.Length() >= 1 ? &producedLength : nullptr};
+            int result = SignByCSP(PlatformStore(), certSource, Bytes(serial), serialLength, Bytes(data),
+                                   dataLength, output);
+            if (result == kOk) {
+                signatureLength.Elements()[0] = producedLength;
+            }
+            return result;
         },
         kNoMemory);
 }

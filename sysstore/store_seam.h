@@ -89,8 +89,8 @@ public:
 };
 
 // A provider context of the platform's RSA provider, for verification.
-// Destructor: CryptReleaseContext(provider, 0); the imported public key ends
-// with it.
+// Destructor: CryptDestroyKey on the imported public key, then
+// CryptReleaseContext(provider, 0).
 class VerifyingProvider {
 public:
     virtual ~VerifyingProvider() = default;

@@ -16,6 +16,7 @@ namespace harness {
 struct Exports {
     std::string library;
     std::map<std::string, void *> methods;  // by short name, for example "Login"
+    std::string files;                      // the files folder (--files), or empty
 };
 
 // The mock modules, opened by their bare file names through the same
@@ -40,6 +41,9 @@ public:
     std::string Expand(const std::string &text);
     // The caller's array named in an argument; null (and the case failed) when none is.
     jobject Named(const std::string &name);
+    // A file of the files folder, in the platform's form; empty (and the
+    // case failed) when the harness was given no folder.
+    std::string FilePath(const std::string &path);
 
     const Exports &exports;
     Mocks &mocks;

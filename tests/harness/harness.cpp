@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 #include <tuple>
 #include <utility>
@@ -55,7 +57,17 @@ std::string ArgText(const Arg &arg) {
     case Arg::Kind::kInts: text = "int[" + std::to_string(arg.ints.size()) + "]"; break;
     case Arg::Kind::kByteArrays: text = "byte[" + std::to_string(arg.byteArrays.size()) + "][]"; break;
     case Arg::Kind::kString: text = "\"" + arg.text + "\""; break;
+    case Arg::Kind::kFile: text = "file " + arg.text; break;
+    case Arg::Kind::kPath: text = "path of " + arg.text; break;
+    case Arg::Kind::kContents: text = "copy of " + arg.text; break;
+    case Arg::Kind::kLengthOf:
+        text = "length of " + arg.text + (arg.value != 0 ? (arg.value > 0 ? " + " : " - ") +
+                                                               std::to_string(arg.value > 0 ? arg.value : -arg.value)
+                                                         : "");
+        break;
     }
+    if (arg.reversed) text += " reversed";
+    if (arg.changedOctet >= 0) text += " with octet " + std::to_string(arg.changedOctet) + " changed";
     if (!arg.name.empty()) text += " " + arg.name;
     if (arg.unavailable) text += " (unavailable)";
     return text;
@@ -102,20 +114,73 @@ struct JavaArg<jint> {
             }
             return Int(std::strtoll(found->second.c_str(), nullptr, 0)).value;
         }
+        if (arg.kind == Arg::Kind::kLengthOf) {
+            jobject array = run.Named(arg.text);
+            if (array == nullptr) return 0;
+            return static_cast<jint>(run.jvm.BytesOf(array).size()) + arg.value;
+        }
         WrongArg(run, arg, index, "int");
         return 0;
     }
 };
 
+bool ReadWhole(const std::string &path, std::vector<jbyte> &bytes) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return !in.bad();
+}
+
+// The octets of a byte[] argument; false (and the case failed) when there are none.
+bool OctetsOf(CaseRun &run, const Arg &arg, std::vector<jbyte> &bytes) {
+    switch (arg.kind) {
+    case Arg::Kind::kBytes: bytes = arg.bytes; break;
+    case Arg::Kind::kFile: {
+        std::string path = run.FilePath(arg.text);
+        if (path.empty()) return false;
+        if (!ReadWhole(path, bytes)) {
+            run.Fail("cannot read " + path);
+            return false;
+        }
+        break;
+    }
+    case Arg::Kind::kPath: {
+        std::string path = run.FilePath(arg.text);
+        if (path.empty()) return false;
+        bytes.assign(path.begin(), path.end());
+        break;
+    }
+    case Arg::Kind::kContents: {
+        jobject array = run.Named(arg.text);
+        if (array == nullptr) return false;
+        bytes = run.jvm.BytesOf(array);
+        break;
+    }
+    default: return false;
+    }
+    if (arg.reversed) std::reverse(bytes.begin(), bytes.end());
+    if (arg.changedOctet >= 0) {
+        if (static_cast<std::size_t>(arg.changedOctet) >= bytes.size()) {
+            run.Fail("row error: " + ArgText(arg) + " has only " + std::to_string(bytes.size()) + " octets");
+            return false;
+        }
+        bytes[static_cast<std::size_t>(arg.changedOctet)] ^= 1;
+    }
+    return true;
+}
+
 template <>
 struct JavaArg<jbyteArray> {
     static jbyteArray From(CaseRun &run, const Arg &arg, std::size_t index) {
         if (arg.kind == Arg::Kind::kNull) return nullptr;
-        if (arg.kind != Arg::Kind::kBytes) {
+        std::vector<jbyte> bytes;
+        if (arg.kind != Arg::Kind::kBytes && arg.kind != Arg::Kind::kFile && arg.kind != Arg::Kind::kPath &&
+            arg.kind != Arg::Kind::kContents) {
             WrongArg(run, arg, index, "byte[]");
             return nullptr;
         }
-        return Remember(run, arg, run.jvm.NewCallerBytes(arg.bytes, Label(arg, index, "byte[]")));
+        if (!OctetsOf(run, arg, bytes)) return nullptr;
+        return Remember(run, arg, run.jvm.NewCallerBytes(bytes, Label(arg, index, "byte[]")));
     }
 };
 
@@ -277,6 +342,18 @@ Arg Arg::Unavailable() const {
     return copy;
 }
 
+Arg Arg::Reversed() const {
+    Arg copy = *this;
+    copy.reversed = true;
+    return copy;
+}
+
+Arg Arg::WithOctetChanged(long index) const {
+    Arg copy = *this;
+    copy.changedOctet = index;
+    return copy;
+}
+
 Arg Int(std::int64_t value) {
     Arg arg;
     arg.kind = Arg::Kind::kInt;
@@ -329,6 +406,35 @@ Arg Text(const std::string &utf8) {
     Arg arg;
     arg.kind = Arg::Kind::kString;
     arg.text = utf8;
+    return arg;
+}
+
+Arg File(const std::string &path) {
+    Arg arg;
+    arg.kind = Arg::Kind::kFile;
+    arg.text = path;
+    return arg;
+}
+
+Arg PathOf(const std::string &path) {
+    Arg arg;
+    arg.kind = Arg::Kind::kPath;
+    arg.text = path;
+    return arg;
+}
+
+Arg Contents(const std::string &array) {
+    Arg arg;
+    arg.kind = Arg::Kind::kContents;
+    arg.text = array;
+    return arg;
+}
+
+Arg LengthOf(const std::string &array, jint delta) {
+    Arg arg;
+    arg.kind = Arg::Kind::kLengthOf;
+    arg.text = array;
+    arg.value = delta;
     return arg;
 }
 
@@ -476,6 +582,28 @@ Step JournalCalls(int kind, const std::vector<std::string> &functions) {
                 }};
 }
 
+Step SearchesClosed(int kind) {
+    return Step{"every search on mock " + std::to_string(kind) + " was closed", [kind](CaseRun &run) {
+                    std::vector<std::string> lines = JournalLines(run, kind);
+                    bool open = false;
+                    int searches = 0;
+                    for (const std::string &line : lines) {
+                        std::string name = line.substr(0, line.find(' '));
+                        if (name == "C_FindObjectsInit") {
+                            if (open) run.Fail("a search began while another was open");
+                            open = true;
+                            ++searches;
+                        } else if (name == "C_FindObjectsFinal") {
+                            if (!open) run.Fail("C_FindObjectsFinal without a search");
+                            open = false;
+                        }
+                    }
+                    if (open) run.Fail("a search was left open");
+                    if (searches == 0) run.Fail("no search was made");
+                    if (run.Failed()) run.Fail("the journal:" + Joined(lines));
+                }};
+}
+
 Step StateHas(int kind, std::int64_t slot, const std::string &text) {
     std::string command = "state " + std::to_string(slot);
     return Step{"mock " + std::to_string(kind) + " " + command + " has \"" + text + "\"",
@@ -503,6 +631,33 @@ Step BytesHexAre(const std::string &array, const std::string &hex) {
                     if (object == nullptr) return;
                     std::string actual = HexOf(run.jvm.BytesOf(object));
                     if (actual != hex) run.Fail(array + " holds " + actual + ", expected " + hex);
+                }};
+}
+
+Step SameBytes(const std::string &array, const std::string &other) {
+    return Step{array + " holds what " + other + " holds", [array, other](CaseRun &run) {
+                    jobject first = run.Named(array);
+                    jobject second = run.Named(other);
+                    if (first == nullptr || second == nullptr) return;
+                    std::string a = HexOf(run.jvm.BytesOf(first));
+                    std::string b = HexOf(run.jvm.BytesOf(second));
+                    if (a != b) run.Fail(array + " holds " + a + ", " + other + " holds " + b);
+                }};
+}
+
+Step ByteArraysHexAre(const std::string &array, const std::vector<std::string> &hex) {
+    std::string list;
+    for (const std::string &element : hex) list += (list.empty() ? "" : ", ") + element;
+    return Step{array + " holds {" + list + "}", [array, hex, list](CaseRun &run) {
+                    jobject object = run.Named(array);
+                    if (object == nullptr) return;
+                    std::string actual;
+                    std::vector<std::string> elements;
+                    for (const std::vector<jbyte> &element : run.jvm.ByteArraysOf(object)) {
+                        elements.push_back(HexOf(element));
+                        actual += (actual.empty() ? "" : ", ") + elements.back();
+                    }
+                    if (elements != hex) run.Fail(array + " holds {" + actual + "}, expected {" + list + "}");
                 }};
 }
 
@@ -555,9 +710,31 @@ Step GivenBack(const std::string &array, Release how) {
                 }};
 }
 
+Step SaveBytes(const std::string &array, const std::string &path, jint length) {
+    return Step{"save " + array + " as " + path, [array, path, length](CaseRun &run) {
+                    jobject object = run.Named(array);
+                    std::string target = run.FilePath(path);
+                    if (object == nullptr || target.empty()) return;
+                    std::vector<jbyte> bytes = run.jvm.BytesOf(object);
+                    if (length >= 0) {
+                        if (static_cast<std::size_t>(length) > bytes.size()) {
+                            run.Fail(array + " holds " + std::to_string(bytes.size()) + " octets, not " +
+                                     std::to_string(length));
+                            return;
+                        }
+                        bytes.resize(static_cast<std::size_t>(length));
+                    }
+                    std::ofstream out(target, std::ios::binary | std::ios::trunc);
+                    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+                    out.close();
+                    if (!out) run.Fail("cannot write " + target);
+                }};
+}
+
 // --- case tables and the runner ---
 
-CaseTable::CaseTable(const char *areaName, std::vector<Case> areaCases) : area(areaName), cases(std::move(areaCases)) {
+CaseTable::CaseTable(const char *areaName, std::vector<Case> areaCases, Run when)
+    : area(areaName), cases(std::move(areaCases)), run(when) {
     All().push_back(this);
 }
 
@@ -601,6 +778,18 @@ jobject CaseRun::Named(const std::string &name) {
     return found->second;
 }
 
+std::string CaseRun::FilePath(const std::string &path) {
+    if (exports.files.empty()) {
+        Fail("row error: the case needs files, and the harness was given no --files folder");
+        return "";
+    }
+    // The folder's own separator: Windows paths under Wine use backslashes.
+    char separator = exports.files.find('\\') != std::string::npos ? '\\' : '/';
+    std::string relative = path;
+    if (separator != '/') std::replace(relative.begin(), relative.end(), '/', separator);
+    return exports.files + separator + relative;
+}
+
 bool Mocks::Control(int kind, const std::string &commands, std::string &reply) {
     if (kind < 0 || kind > 4) {
         reply = "no mock for kind " + std::to_string(kind);
@@ -634,6 +823,7 @@ int RunCases(const Exports &exports, const std::string &filter) {
     int run = 0;
     int failed = 0;
     for (const CaseTable *table : tables) {
+        if (table->run == CaseTable::Run::kWhenNamed && filter.empty()) continue;
         for (const Case &testCase : table->cases) {
             std::string title = std::string(table->area) + ": " + testCase.name;
             if (title.find(filter) == std::string::npos) continue;

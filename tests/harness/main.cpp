@@ -3,7 +3,9 @@
 // runs the case tables against the mock modules, found by their bare file
 // names on the platform's library search path.
 //
-//   kavro_harness [--case TEXT] LIBRARY   run the cases whose "area: name" contains TEXT
+//   kavro_harness [--case TEXT] [--files DIR] LIBRARY
+//                                         run the cases whose "area: name" contains TEXT; the
+//                                         store cases read and write files in DIR
 //   kavro_harness --self-test             check that the fake JVM reports each misuse
 //   kavro_harness --unprovided-jni        call a JNI function the fake JVM lacks (must abort)
 #include "case_run.h"
@@ -16,7 +18,7 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavro_harness [--case TEXT] LIBRARY | --self-test | --unprovided-jni\n");
+    std::fprintf(stderr, "usage: kavro_harness [--case TEXT] [--files DIR] LIBRARY | --self-test | --unprovided-jni\n");
     return 2;
 }
 
@@ -34,11 +36,14 @@ int CallUnprovided() {
 int main(int argc, char **argv) {
     std::string filter;
     std::string libraryPath;
+    std::string files;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--self-test") == 0) return harness::RunSelfTest() == 0 ? 0 : 1;
         if (std::strcmp(argv[i], "--unprovided-jni") == 0) return CallUnprovided();
         if (std::strcmp(argv[i], "--case") == 0 && i + 1 < argc) {
             filter = argv[++i];
+        } else if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
+            files = argv[++i];
         } else if (libraryPath.empty() && argv[i][0] != '-') {
             libraryPath = argv[i];
         } else {
@@ -55,6 +60,7 @@ int main(int argc, char **argv) {
     }
     harness::Exports exports;
     exports.library = libraryPath;
+    exports.files = files;
     std::string missing;
     int found = 0;
     for (const std::string &name : harness::MethodNames()) {

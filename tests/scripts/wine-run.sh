@@ -3,17 +3,20 @@
 # (one per build tree).
 #   wine-run.sh init                                create or update the prefix
 #   wine-run.sh run [--path DIR] PROGRAM [ARGS...]  run a program, DIR on its WINEPATH
+#   wine-run.sh display [--path DIR] PROGRAM [ARGS...]
+#                                                   the same on the X display in DISPLAY
 #   wine-run.sh stop                                stop the prefix's wineserver
 # KAVRO_WINE64 and KAVRO_WINESERVER name the programs (Debian keeps them in
-# /usr/lib/wine). Every run here is without a display (DISPLAY and
-# WAYLAND_DISPLAY cleared): a wineserver must not serve runs with and without
-# one, so tests that show windows use a display on every run or stop the
-# server first.
+# /usr/lib/wine). Runs are without a display (DISPLAY and WAYLAND_DISPLAY
+# cleared), except with display. A wineserver must not serve runs with and
+# without one (a window asked for then never shows), so display runs on a
+# server of its own: it stops the running one before and its own after.
 set -euo pipefail
 : "${WINEPREFIX:?WINEPREFIX must name the prefix}"
 wine64=${KAVRO_WINE64:-/usr/lib/wine/wine64}
 wineserver=${KAVRO_WINESERVER:-/usr/lib/wine/wineserver}
 export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+display=${DISPLAY:-}
 unset DISPLAY WAYLAND_DISPLAY
 
 # Wine's helper processes (services, explorer, ...) outlive the program and
@@ -26,6 +29,22 @@ run_logged() {
     "$@" >"$log" 2>&1 || status=$?
     cat "$log"
     return $status
+}
+
+# Sets WINEPATH from --path DIR (Z: is the Unix root in every prefix);
+# shift_by tells how many arguments it took.
+take_path() {
+    shift_by=0
+    if [ "${1:-}" = --path ]; then
+        WINEPATH="Z:${2//\//\\}"
+        export WINEPATH
+        shift_by=2
+    fi
+}
+
+stop_server() {
+    "$wineserver" -k 2>/dev/null || true
+    "$wineserver" -w 2>/dev/null || true
 }
 
 case "${1:-}" in
@@ -41,19 +60,29 @@ init)
     ;;
 run)
     shift
-    if [ "${1:-}" = --path ]; then
-        # Z: is the Unix root in every prefix.
-        WINEPATH="Z:${2//\//\\}"
-        export WINEPATH
-        shift 2
-    fi
+    take_path "$@"
+    shift $shift_by
     run_logged "$wine64" "$@"
     ;;
+display)
+    shift
+    take_path "$@"
+    shift $shift_by
+    if [ -z "$display" ]; then
+        echo "wine-run.sh display: DISPLAY is not set" >&2
+        exit 2
+    fi
+    stop_server
+    status=0
+    DISPLAY=$display run_logged "$wine64" "$@" || status=$?
+    stop_server
+    exit $status
+    ;;
 stop)
-    "$wineserver" -k 2>/dev/null || true
+    stop_server
     ;;
 *)
-    echo "usage: $0 init | run [--path DIR] PROGRAM [ARGS...] | stop" >&2
+    echo "usage: $0 init | run [--path DIR] PROGRAM [ARGS...] | display [--path DIR] PROGRAM [ARGS...] | stop" >&2
     exit 2
     ;;
 esac
