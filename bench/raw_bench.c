@@ -7,10 +7,17 @@
  * OPERATION: serial digest64 digest1m sign verify findkey encrypt decrypt.
  * Prints "median <ns>" and "rounds <ns> <ns> ...". Every call's result is
  * checked; a failure ends the program with status 1.
+ *
+ * Built with RAW_BENCH_IN_JVM, the same measurement runs inside the
+ * benchmark's JVM (raw_in_jvm.c), on the module instance kavro has loaded:
+ * the module's cost in the very process where kavro runs.
  */
 #include "kavro/cryptoki.h"
 
+#include "raw_bench.h"
+
 #include <dlfcn.h>
+#include <setjmp.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -26,10 +33,17 @@ static unsigned char data64[64], data32[32], *data1m;
 static unsigned char signature[512], ciphertext[512];
 static CK_ULONG signatureLength, ciphertextLength;
 
+static jmp_buf failed;
+
+static void Fail(const char *what) {
+    fprintf(stderr, "raw_bench: %s\n", what);
+    longjmp(failed, 1);
+}
+
 static void Check(CK_RV rv, const char *what) {
     if (rv != CKR_OK) {
-        fprintf(stderr, "%s failed: 0x%lx\n", what, (unsigned long)rv);
-        exit(1);
+        fprintf(stderr, "raw_bench: %s failed: 0x%lx\n", what, (unsigned long)rv);
+        longjmp(failed, 1);
     }
 }
 
@@ -97,8 +111,7 @@ static void FindKey(void) {
     }
     p11->C_FindObjectsFinal(session);
     if (!matched) {
-        fprintf(stderr, "no certificate with the serial\n");
-        exit(1);
+        Fail("no certificate with the serial");
     }
     CK_ATTRIBUTE keys[] = {{CKA_CLASS, &keyClass, sizeof keyClass}, {CKA_TOKEN, &yes, sizeof yes},
                            {CKA_ID, id, idLength}};
@@ -106,8 +119,7 @@ static void FindKey(void) {
     Check(p11->C_FindObjects(session, &object, 1, &found), "C_FindObjects");
     p11->C_FindObjectsFinal(session);
     if (found != 1 || object != privateKey) {
-        fprintf(stderr, "wrong key found\n");
-        exit(1);
+        Fail("wrong key found");
     }
 }
 
@@ -125,8 +137,7 @@ static void Decrypt(void) {
     Check(p11->C_DecryptInit(session, &mechanism, privateKey), "C_DecryptInit");
     Check(p11->C_Decrypt(session, ciphertext, ciphertextLength, plain, &plainLength), "C_Decrypt");
     if (plainLength != sizeof data32 || memcmp(plain, data32, sizeof data32) != 0) {
-        fprintf(stderr, "decryption differs from the input\n");
-        exit(1);
+        Fail("decryption differs from the input");
     }
 }
 
@@ -140,8 +151,7 @@ static CK_OBJECT_HANDLE KeyWithId(CK_OBJECT_CLASS keyClass, const unsigned char 
     Check(p11->C_FindObjects(session, &object, 1, &found), "C_FindObjects");
     p11->C_FindObjectsFinal(session);
     if (found != 1) {
-        fprintf(stderr, "key not found\n");
-        exit(1);
+        Fail("key not found");
     }
     return object;
 }
@@ -151,29 +161,49 @@ static int Compare(const void *a, const void *b) {
     return x < y ? -1 : x > y;
 }
 
-int main(int argc, char **argv) {
-    if (argc != 9) {
-        fprintf(stderr, "usage: raw_bench MODULE SLOT PIN OPERATION SERIAL_HEX WARMUP_MS ROUND_MS ROUNDS\n");
-        return 2;
-    }
-    void *module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (module == NULL) {
-        fprintf(stderr, "%s\n", dlerror());
+int RawMeasure(const char *modulePath, unsigned long slotId, const char *pin, const char *name,
+               const char *serialHex, double warmupMillis, double roundMillis, int rounds, double *results) {
+    int initialised = 0;
+    session = CK_INVALID_HANDLE;
+    if (setjmp(failed) != 0) {
+        if (session != CK_INVALID_HANDLE) p11->C_CloseSession(session);
+        if (initialised) p11->C_Finalize(NULL);
         return 1;
     }
+    void *module = dlopen(modulePath, RTLD_NOW | RTLD_LOCAL);
+    if (module == NULL) {
+        Fail(dlerror());
+    }
     CK_C_GetFunctionList get = (CK_C_GetFunctionList)dlsym(module, "C_GetFunctionList");
+    if (get == NULL) {
+        Fail("no C_GetFunctionList");
+    }
     Check(get(&p11), "C_GetFunctionList");
-    Check(p11->C_Initialize(NULL), "C_Initialize");
-    slot = strtoul(argv[2], NULL, 0);
+    /* Inside the JVM the module is already initialised, and its user logged in, by kavro. */
+    CK_RV rv = p11->C_Initialize(NULL);
+    if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        Check(rv, "C_Initialize");
+        initialised = 1;
+    }
+    slot = slotId;
     Check(p11->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, NULL, NULL, &session), "C_OpenSession");
-    Check(p11->C_Login(session, CKU_USER, (unsigned char *)argv[3], strlen(argv[3])), "C_Login");
-    const char *hex = argv[5];
-    for (serialLength = 0; hex[2 * serialLength] && hex[2 * serialLength + 1]; ++serialLength) {
+    rv = p11->C_Login(session, CKU_USER, (unsigned char *)pin, strlen(pin));
+    if (rv != CKR_USER_ALREADY_LOGGED_IN) {
+        Check(rv, "C_Login");
+    }
+    for (serialLength = 0; serialHex[2 * serialLength] && serialHex[2 * serialLength + 1] &&
+                           serialLength < sizeof serial;
+         ++serialLength) {
         unsigned int byte;
-        sscanf(hex + 2 * serialLength, "%2x", &byte);
+        sscanf(serialHex + 2 * serialLength, "%2x", &byte);
         serial[serialLength] = (unsigned char)byte;
     }
-    data1m = malloc(1 << 20);
+    if (data1m == NULL) {
+        data1m = malloc(1 << 20);
+        if (data1m == NULL) {
+            Fail("no memory");
+        }
+    }
     for (int i = 0; i < (1 << 20); ++i) data1m[i] = (unsigned char)(i * 31);
     memcpy(data64, data1m, sizeof data64);
     memcpy(data32, data1m + 64, sizeof data32);
@@ -185,7 +215,6 @@ int main(int argc, char **argv) {
     Sign();
     Encrypt();
 
-    const char *name = argv[4];
     void (*operation)(void) = strcmp(name, "serial") == 0     ? Serial
                               : strcmp(name, "digest64") == 0 ? Digest64
                               : strcmp(name, "digest1m") == 0 ? Digest1m
@@ -196,14 +225,11 @@ int main(int argc, char **argv) {
                               : strcmp(name, "decrypt") == 0  ? Decrypt
                                                               : NULL;
     if (operation == NULL) {
-        fprintf(stderr, "unknown operation %s\n", name);
-        return 2;
+        Fail("unknown operation");
     }
-    double warmup = atof(argv[6]) * 1e6, round = atof(argv[7]) * 1e6;
-    int rounds = atoi(argv[8]);
+    double warmup = warmupMillis * 1e6, round = roundMillis * 1e6;
     double start = Now();
     while (Now() - start < warmup) operation();
-    double *results = calloc(rounds, sizeof *results);
     for (int r = 0; r < rounds; ++r) {
         long count = 0;
         double begin = Now(), elapsed;
@@ -213,13 +239,37 @@ int main(int argc, char **argv) {
         } while ((elapsed = Now() - begin) < round);
         results[r] = elapsed / count;
     }
+    /* The session is closed without a logout: a logout would end kavro's login too. */
+    p11->C_CloseSession(session);
+    session = CK_INVALID_HANDLE;
+    if (initialised) {
+        p11->C_Finalize(NULL);
+    }
+    return 0;
+}
+
+double RawMedian(double *results, int rounds) {
+    qsort(results, rounds, sizeof *results, Compare);
+    return results[rounds / 2];
+}
+
+#if !defined(RAW_BENCH_IN_JVM)
+int main(int argc, char **argv) {
+    if (argc != 9) {
+        fprintf(stderr, "usage: raw_bench MODULE SLOT PIN OPERATION SERIAL_HEX WARMUP_MS ROUND_MS ROUNDS\n");
+        return 2;
+    }
+    int rounds = atoi(argv[8]);
+    double *results = calloc(rounds > 0 ? rounds : 1, sizeof *results);
+    if (results == NULL || rounds <= 0 ||
+        RawMeasure(argv[1], strtoul(argv[2], NULL, 0), argv[3], argv[4], argv[5], atof(argv[6]), atof(argv[7]),
+                   rounds, results) != 0) {
+        return 1;
+    }
     printf("rounds");
     for (int r = 0; r < rounds; ++r) printf(" %.0f", results[r]);
     printf("\n");
-    qsort(results, rounds, sizeof *results, Compare);
-    printf("median %.0f\n", results[rounds / 2]);
-    p11->C_Logout(session);
-    p11->C_CloseSession(session);
-    p11->C_Finalize(NULL);
+    printf("median %.0f\n", RawMedian(results, rounds));
     return 0;
 }
+#endif

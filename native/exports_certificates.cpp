@@ -71,7 +71,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, j
             if (result != kOk) {
                 return result;
             }
-            JavaInts count(env, jCount, GiveBack::kCopyBack);
+            JavaIntResult count(env, jCount);
             if (!count.HasFirst()) {
                 return kBadArgument;
             }
@@ -80,7 +80,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, j
             Serials staged;
             CK_ULONG found = 0;
             CK_RV rv = call.slot->ListCertificateSerials(call.functions, filling ? &staged : nullptr, found);
-            count.Elements()[0] = ToJavaLength(found);
+            count.Set(ToJavaLength(found));
             if (!filling || rv != CKR_OK) {
                 return static_cast<jint>(rv);
             }

@@ -26,7 +26,7 @@ jint RunWithOutput(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jInput,
     }
     JavaBytes input(env, jInput, GiveBack::kDiscard);
     JavaBytes output(env, jOutput, GiveBack::kCopyBack);
-    JavaInts outputLength(env, jOutputLength, GiveBack::kCopyBack);
+    JavaIntResult outputLength(env, jOutputLength);
     // An empty input is handed to the module as it is.
     if (!input.Fits(inputLength) || !output.Held() || !outputLength.HasFirst()) {
         return kBadArgument;
@@ -34,7 +34,7 @@ jint RunWithOutput(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jInput,
     CK_ULONG length = static_cast<CK_ULONG>(output.Length());
     CK_RV rv = run(call, reinterpret_cast<const unsigned char *>(input.Elements()), static_cast<CK_ULONG>(inputLength),
                    reinterpret_cast<unsigned char *>(output.Elements()), length);
-    outputLength.Elements()[0] = ToJavaLength(length);
+    outputLength.Set(ToJavaLength(length));
     input.Release();
     output.Release();
     outputLength.Release();

@@ -28,7 +28,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint module
             }
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
-            JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
+            JavaIntResult signatureLength(env, jSignatureLength);
             if (dataLength <= 0 || !data.Fits(dataLength) || !signature.Held() || !signatureLength.HasFirst()) {
                 return kBadArgument;
             }
@@ -37,7 +37,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint module
                                            static_cast<CK_ULONG>(dataLength), WritableOctets(signature), length);
             // A failed signing leaves the Java length as it was.
             if (rv == CKR_OK) {
-                signatureLength.Elements()[0] = ToJavaLength(length);
+                signatureLength.Set(ToJavaLength(length));
             }
             data.Release();
             signature.Release();
@@ -61,7 +61,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
             JavaBytes serial(env, jSerial, GiveBack::kDiscard);
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
-            JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
+            JavaIntResult signatureLength(env, jSignatureLength);
             // Empty data is signed as given.
             if (!data.Fits(dataLength) || !signature.Held() || !signatureLength.HasFirst() ||
                 !serial.Fits(serialLength)) {
@@ -73,7 +73,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
                                                   WritableOctets(signature), length);
             // Whatever the result: the signature's length, the room offered
             // when nothing was signed, or the length the module asks for.
-            signatureLength.Elements()[0] = ToJavaLength(length);
+            signatureLength.Set(ToJavaLength(length));
             serial.Release();
             data.Release();
             signature.Release();

@@ -143,6 +143,39 @@ private:
 using JavaBytes = JavaArray<jbyteArray, jbyte>;
 using JavaInts = JavaArray<jintArray, jint>;
 
+// An int[] out-parameter whose element 0 receives one value. The array is
+// neither read nor taken: only element 0 is written, with SetIntArrayRegion,
+// when the guard is released and only if a value was set, so the Java array
+// ends as an element copy released in mode 0 would leave it.
+class JavaIntResult {
+public:
+    JavaIntResult(JNIEnv *env, jintArray array)
+        : env_(env), array_(array), length_(array != nullptr ? env->GetArrayLength(array) : 0) {}
+    JavaIntResult(const JavaIntResult &) = delete;
+    JavaIntResult &operator=(const JavaIntResult &) = delete;
+    ~JavaIntResult() noexcept { Release(); }
+
+    // True when the array is given and has an element 0.
+    bool HasFirst() const { return array_ != nullptr && length_ >= 1; }
+    void Set(jint value) {
+        value_ = value;
+        set_ = true;
+    }
+    void Release() noexcept {
+        if (set_ && HasFirst()) {
+            env_->SetIntArrayRegion(array_, 0, 1, &value_);
+        }
+        set_ = false;
+    }
+
+private:
+    JNIEnv *env_;
+    jintArray array_;
+    jsize length_;
+    jint value_ = 0;
+    bool set_ = false;
+};
+
 // One element of a byte[][], as a local reference that is deleted on exit,
 // so that loops over many elements stay within the local-reference budget.
 class JavaArrayElement {

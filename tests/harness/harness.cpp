@@ -682,14 +682,17 @@ Step GivenBack(const std::string &array, Release how) {
                         return std::all_of(record.modes.begin(), record.modes.end(),
                                            [mode](jint m) { return m == mode; });
                     };
-                    // Elements taken and released with the one mode, or (small
-                    // arrays) copied out of the array, and back only in mode 0.
+                    // Elements taken and released with the one mode; or (small
+                    // arrays) copied out of the array, and back only in mode
+                    // 0; or (a result in element 0) only written.
                     auto released = [&](jint mode) {
                         bool elements = record.taken > 0 && static_cast<int>(record.modes.size()) == record.taken &&
                                         all(mode) && record.regionsRead == 0;
                         bool staged = record.taken == 0 && record.modes.empty() && record.regionsRead > 0 &&
                                       record.regionsWritten == (mode == 0 ? record.regionsRead : 0);
-                        return elements || staged;
+                        bool written = mode == 0 && record.taken == 0 && record.modes.empty() &&
+                                       record.regionsRead == 0 && record.regionsWritten > 0;
+                        return elements || staged || written;
                     };
                     bool ok = false;
                     switch (how) {

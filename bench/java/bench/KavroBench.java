@@ -437,8 +437,12 @@ public final class KavroBench {
             double k = timer.medianNanos(kavro.operation(name), softHsmCheck(name, kavro));
             double s = timer.medianNanos(sun.operation(name), sun.check(name));
             double r = raw(name);
-            results.put(name, new double[] {k, s, r});
-            System.out.printf(Locale.ROOT, "%-10s kavro %12.0f  SunPKCS11 %12.0f  raw %12.0f ns%n", name, k, s, r);
+            double j = RawInJvm.measure(module, slot, new String(pin, StandardCharsets.US_ASCII), name, hex(serial),
+                    timer.warmupMillis, timer.roundMillis, timer.rounds);
+            require(j > 0, "raw measurement in the JVM: " + name);
+            results.put(name, new double[] {k, s, r, j});
+            System.out.printf(Locale.ROOT, "%-10s kavro %10.0f  SunPKCS11 %10.0f  raw %10.0f  raw in JVM %10.0f ns%n",
+                    name, k, s, r, j);
         }
         kavro.close();
         Map<String, Double> floor = mockFloor();
