@@ -161,13 +161,14 @@ static int Compare(const void *a, const void *b) {
     return x < y ? -1 : x > y;
 }
 
-int RawMeasure(const char *modulePath, unsigned long slotId, const char *pin, const char *name,
-               const char *serialHex, double warmupMillis, double roundMillis, int rounds, double *results) {
-    int initialised = 0;
+static int initialised;
+static void (*operation)(void);
+
+int RawSetUp(const char *modulePath, unsigned long slotId, const char *pin, const char *name, const char *serialHex) {
+    initialised = 0;
     session = CK_INVALID_HANDLE;
     if (setjmp(failed) != 0) {
-        if (session != CK_INVALID_HANDLE) p11->C_CloseSession(session);
-        if (initialised) p11->C_Finalize(NULL);
+        RawTearDown();
         return 1;
     }
     void *module = dlopen(modulePath, RTLD_NOW | RTLD_LOCAL);
@@ -215,37 +216,59 @@ int RawMeasure(const char *modulePath, unsigned long slotId, const char *pin, co
     Sign();
     Encrypt();
 
-    void (*operation)(void) = strcmp(name, "serial") == 0     ? Serial
-                              : strcmp(name, "digest64") == 0 ? Digest64
-                              : strcmp(name, "digest1m") == 0 ? Digest1m
-                              : strcmp(name, "sign") == 0     ? Sign
-                              : strcmp(name, "verify") == 0   ? Verify
-                              : strcmp(name, "findkey") == 0  ? FindKey
-                              : strcmp(name, "encrypt") == 0  ? Encrypt
-                              : strcmp(name, "decrypt") == 0  ? Decrypt
-                                                              : NULL;
+    operation = strcmp(name, "serial") == 0     ? Serial
+                : strcmp(name, "digest64") == 0 ? Digest64
+                : strcmp(name, "digest1m") == 0 ? Digest1m
+                : strcmp(name, "sign") == 0     ? Sign
+                : strcmp(name, "verify") == 0   ? Verify
+                : strcmp(name, "findkey") == 0  ? FindKey
+                : strcmp(name, "encrypt") == 0  ? Encrypt
+                : strcmp(name, "decrypt") == 0  ? Decrypt
+                                                : NULL;
     if (operation == NULL) {
         Fail("unknown operation");
     }
-    double warmup = warmupMillis * 1e6, round = roundMillis * 1e6;
-    double start = Now();
-    while (Now() - start < warmup) operation();
-    for (int r = 0; r < rounds; ++r) {
-        long count = 0;
-        double begin = Now(), elapsed;
-        do {
-            operation();
-            ++count;
-        } while ((elapsed = Now() - begin) < round);
-        results[r] = elapsed / count;
+    return 0;
+}
+
+double RawRound(double roundMillis) {
+    if (setjmp(failed) != 0) {
+        return -1;
     }
+    double round = roundMillis * 1e6;
+    long count = 0;
+    double begin = Now(), elapsed;
+    do {
+        operation();
+        ++count;
+    } while ((elapsed = Now() - begin) < round);
+    return elapsed / count;
+}
+
+void RawTearDown(void) {
     /* The session is closed without a logout: a logout would end kavro's login too. */
-    p11->C_CloseSession(session);
-    session = CK_INVALID_HANDLE;
+    if (session != CK_INVALID_HANDLE) {
+        p11->C_CloseSession(session);
+        session = CK_INVALID_HANDLE;
+    }
     if (initialised) {
         p11->C_Finalize(NULL);
+        initialised = 0;
     }
-    return 0;
+}
+
+int RawMeasure(const char *modulePath, unsigned long slotId, const char *pin, const char *name,
+               const char *serialHex, double warmupMillis, double roundMillis, int rounds, double *results) {
+    if (RawSetUp(modulePath, slotId, pin, name, serialHex) != 0) {
+        return 1;
+    }
+    int failure = RawRound(warmupMillis) < 0;
+    for (int r = 0; r < rounds && !failure; ++r) {
+        results[r] = RawRound(roundMillis);
+        failure = results[r] < 0;
+    }
+    RawTearDown();
+    return failure;
 }
 
 double RawMedian(double *results, int rounds) {

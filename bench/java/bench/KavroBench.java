@@ -434,15 +434,24 @@ public final class KavroBench {
         KavroColumn kavro = new KavroColumn(KIND, slot, serial, pin);
         SunColumn sun = new SunColumn();
         for (String name : OPERATIONS) {
-            double k = timer.medianNanos(kavro.operation(name), softHsmCheck(name, kavro));
-            double s = timer.medianNanos(sun.operation(name), sun.check(name));
+            require(RawInJvm.setUp(module, slot, new String(pin, StandardCharsets.US_ASCII), name, hex(serial)),
+                    "raw measurement in the JVM: " + name);
+            Timer.Round rawInJvm = millis -> {
+                double nanos = RawInJvm.round(millis);
+                require(nanos > 0, "raw round in the JVM: " + name);
+                return nanos;
+            };
+            double[] medians;
+            try {
+                medians = timer.medianNanos(List.of(Timer.of(kavro.operation(name), softHsmCheck(name, kavro)),
+                        Timer.of(sun.operation(name), sun.check(name)), rawInJvm));
+            } finally {
+                RawInJvm.tearDown();
+            }
             double r = raw(name);
-            double j = RawInJvm.measure(module, slot, new String(pin, StandardCharsets.US_ASCII), name, hex(serial),
-                    timer.warmupMillis, timer.roundMillis, timer.rounds);
-            require(j > 0, "raw measurement in the JVM: " + name);
-            results.put(name, new double[] {k, s, r, j});
+            results.put(name, new double[] {medians[0], medians[1], r, medians[2]});
             System.out.printf(Locale.ROOT, "%-10s kavro %10.0f  SunPKCS11 %10.0f  raw %10.0f  raw in JVM %10.0f ns%n",
-                    name, k, s, r, j);
+                    name, medians[0], medians[1], r, medians[2]);
         }
         kavro.close();
         Map<String, Double> floor = mockFloor();

@@ -27,8 +27,9 @@ final class Report {
         md.append(String.format(Locale.ROOT, "Method, the same for every column: %d ms warm-up, then %d rounds of "
                 + "%d ms; the figure is the median round's ns per operation. Every operation's result is checked "
                 + "after each round (signatures verified by `java.security.Signature`, digests compared with "
-                + "`MessageDigest`, decryptions compared with the input). The three columns run one after the other "
-                + "for each operation, on the same token and RSA-2048 key.%n%n",
+                + "`MessageDigest`, decryptions compared with the input). For each operation the kavro, SunPKCS11 "
+                + "and raw-in-the-JVM columns take their rounds in turn, on the same token and RSA-2048 key; the "
+                + "raw C program runs after them.%n%n",
                 timer.warmupMillis, timer.rounds, timer.roundMillis));
         md.append("- **kavro**: `Brelmont.Kavro` through the module kind 0 file name (the vendor-named module that "
                 + "forwards to SoftHSM2).\n");
