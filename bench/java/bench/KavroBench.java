@@ -65,7 +65,7 @@ public final class KavroBench {
         rawBench = args[1];
         module = args[2];
         boolean quick = args.length > 4 && args[4].equals("quick");
-        timer = quick ? new Timer(100, 100, 5) : new Timer(1000, 500, 7);
+        timer = quick ? new Timer(100, 100, 5) : new Timer(1000, 500, 11);
         slot = (int) Long.parseLong(tokens.getProperty("main.slot"));
         pin = tokens.getProperty("user.pin").getBytes(StandardCharsets.US_ASCII);
         byte[] der = Files.readAllBytes(Paths.get(tokens.getProperty("certs.dir"), "cert01.der"));

@@ -50,6 +50,16 @@ final class Report {
             md.append(String.format(Locale.ROOT, "| %s | %,.0f | %,.0f | %,.0f | %,.0f | %.3f | %.3f | %.3f |%n",
                     titles.get(entry.getKey()), r[0], r[1], r[2], r[3], r[0] / r[2], r[0] / r[3], r[0] / r[1]));
         }
+        md.append("\nReading the table:\n\n");
+        md.append("- kavro's own cost per call is a few hundred ns at most (the mock table below): JNI's call and "
+                + "array copies plus the common preamble. It shows only where the module's work is short, as in the "
+                + "64-byte digest; the RSA operations and the 1 MiB digest are the module's time.\n");
+        md.append("- The machine is a shared virtual one: the RSA figures move by up to 15 % from run to run, in "
+                + "either direction and in every column, so ratios near 1 within that band are noise.\n");
+        md.append("- SunPKCS11 verifies and encrypts with the certificate's public key, which it gives the module as "
+                + "a session object; kavro and the raw C code use the key object stored on the token, as a "
+                + "`keyHandle` names it. The difference in those two rows is the module's cost for the two kinds of "
+                + "object, not the wrappers'.\n");
         md.append("\n## kavro's own cost: the mock module, ns per call\n\n");
         md.append("The mock module answers from memory, so these figures are kavro's overhead per call "
                 + "(JNI, the common preamble, taking and giving back the arrays) plus a little mock work.\n\n");
