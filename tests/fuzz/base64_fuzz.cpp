@@ -4,36 +4,12 @@
 // that the canonical encoding of the rest of the input decodes back to it.
 #include "codec/base64.h"
 #include "native/result_code.h"
+#include "fuzz_support.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-std::string Encode(const std::uint8_t *data, std::size_t size) {
-    static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (std::size_t i = 0; i < size; i += 3) {
-        unsigned int group = data[i] << 16;
-        if (i + 1 < size) group |= data[i + 1] << 8;
-        if (i + 2 < size) group |= data[i + 2];
-        text += alphabet[(group >> 18) & 63];
-        text += alphabet[(group >> 12) & 63];
-        text += i + 1 < size ? alphabet[(group >> 6) & 63] : '=';
-        text += i + 2 < size ? alphabet[group & 63] : '=';
-    }
-    return text;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size == 0) {
@@ -46,18 +22,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::vector<unsigned char> output(capacity);
     std::size_t outLength = 0xDEAD;
     int result = kavro::Base64Decode(text, length, output.data(), capacity, &outLength);
-    Require(result == kavro::kOk || result == kavro::kBadBase64 || result == kavro::kBadArgument);
+    fuzz::Require(result == kavro::kOk || result == kavro::kBadBase64 || result == kavro::kBadArgument);
     if (result == kavro::kOk) {
-        Require(outLength <= capacity && outLength <= 3 * (length / 4));
+        fuzz::Require(outLength <= capacity && outLength <= 3 * (length / 4));
     } else {
-        Require(outLength == 0xDEAD);
+        fuzz::Require(outLength == 0xDEAD);
     }
 
-    std::string encoded = Encode(text, length);
+    std::string encoded = fuzz::Base64Encode(text, length);
     std::vector<unsigned char> decoded(length);
     std::size_t decodedLength = 0;
-    Require(kavro::Base64Decode(reinterpret_cast<const unsigned char *>(encoded.data()), encoded.size(),
+    fuzz::Require(kavro::Base64Decode(reinterpret_cast<const unsigned char *>(encoded.data()), encoded.size(),
                                 decoded.data(), decoded.size(), &decodedLength) == kavro::kOk);
-    Require(decodedLength == length && std::equal(decoded.begin(), decoded.end(), text));
+    fuzz::Require(decodedLength == length && std::equal(decoded.begin(), decoded.end(), text));
     return 0;
 }

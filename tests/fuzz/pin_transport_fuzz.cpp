@@ -3,21 +3,12 @@
 // capacity, so a write past it is caught by AddressSanitizer.
 #include "codec/pin_transport.h"
 #include "native/result_code.h"
+#include "fuzz_support.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-
-namespace {
-
-void Require(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     if (size < 1 + kavro::kTransportKeySize) {
@@ -32,21 +23,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::unique_ptr<unsigned char[]> output(new unsigned char[capacity]);
     std::size_t outLength = 0xDEAD;
     int result = kavro::DecryptPin(key, ciphertext, length, output.get(), capacity, &outLength);
-    Require(result == kavro::kOk || result == kavro::kBadArgument || result == kavro::kNoMemory);
-    Require((length % 16 != 0) <= (result == kavro::kBadArgument));
+    fuzz::Require(result == kavro::kOk || result == kavro::kBadArgument || result == kavro::kNoMemory);
+    fuzz::Require((length % 16 != 0) <= (result == kavro::kBadArgument));
 
     std::size_t measured = 0xBEEF;
     int counted = kavro::DecryptPin(key, ciphertext, length, nullptr, 0, &measured);
     if (length % 16 == 0) {
         // Without an output the PIN's length is all that is asked for.
-        Require(counted == kavro::kOk && measured <= length);
-        Require(result == (measured <= capacity ? kavro::kOk : kavro::kBadArgument));
+        fuzz::Require(counted == kavro::kOk && measured <= length);
+        fuzz::Require(result == (measured <= capacity ? kavro::kOk : kavro::kBadArgument));
     }
     if (result == kavro::kOk) {
-        Require(outLength == measured);
-        Require(std::memchr(output.get(), 0, outLength) == nullptr);
+        fuzz::Require(outLength == measured);
+        fuzz::Require(std::memchr(output.get(), 0, outLength) == nullptr);
     } else {
-        Require(outLength == 0xDEAD);
+        fuzz::Require(outLength == 0xDEAD);
     }
     return 0;
 }
