@@ -2,7 +2,7 @@
 # Creates a private SoftHSM2 token store for one test run and describes it
 # in tokens.properties for the Java tests.
 #
-#   make_tokens.sh WORK_DIR [SLOT_MASK]
+#   make_tokens.sh WORK_DIR
 #
 # Tokens: "KavroMain" (read-mostly: key pairs and certificates) and
 # "KavroAdmin" (PIN administration), user PIN 123456, SO PIN 87654321, plus
@@ -12,11 +12,9 @@
 #   id 03  RSA-2048 key pair + certificate with a 20-octet serial
 #   id 04  certificate without a key, serial 0x0A0B
 #   id 05  RSA-2048 key pair without a certificate
-# SLOT_MASK is the shim's XOR mask, applied to the slot ids written out.
 set -euo pipefail
 
 work=${1:?work directory}
-mask=${2:-0}
 module=${KAVRO_SOFTHSM_MODULE:-/usr/lib/softhsm/libsofthsm2.so}
 user_pin=123456
 so_pin=87654321
@@ -57,7 +55,7 @@ tool --write-object "$certs/cert04.der" --type cert --id 04 --label cert04
 
 tool --keypairgen --key-type rsa:2048 --id 05 --label key05
 
-# Slot ids and serials as kavro will see them through the shim.
+# Slot ids and serials as kavro sees them (the bridge keeps the module's own).
 slots=$(softhsm2-util --show-slots)
 slot_of() {
     awk -v label="$1" '/^Slot [0-9]+/ { slot = $2 } /Label:/ { if ($2 == label) print slot }' <<<"$slots"
@@ -66,18 +64,17 @@ serial_of() {
     awk -v label="$1" '/Serial number:/ { serial = $3 } /Label:/ { if ($2 == label) print serial }' <<<"$slots"
 }
 free_slot=$(awk '/^Slot [0-9]+/ { slot = $2 } /Initialized:/ { if ($2 == "no") print slot }' <<<"$slots" | head -1)
-masked() { printf '%d' $(( ($1 ^ mask) & 0xFFFFFFFF )); }
 
 {
     echo "softhsm.conf=$work/softhsm2.conf"
-    echo "slot.mask=$mask"
+    echo "softhsm.module=$module"
     echo "user.pin=$user_pin"
     echo "so.pin=$so_pin"
-    echo "main.slot=$(masked "$(slot_of KavroMain)")"
+    echo "main.slot=$(slot_of KavroMain)"
     echo "main.serial=$(serial_of KavroMain)"
-    echo "admin.slot=$(masked "$(slot_of KavroAdmin)")"
+    echo "admin.slot=$(slot_of KavroAdmin)"
     echo "admin.serial=$(serial_of KavroAdmin)"
-    echo "free.slot=$(masked "$free_slot")"
+    echo "free.slot=$free_slot"
     echo "certs.dir=$certs"
 } >"$work/tokens.properties"
 cat "$work/tokens.properties"

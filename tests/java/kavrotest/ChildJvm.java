@@ -159,6 +159,11 @@ public final class ChildJvm {
             return StoreFiles.unhex(value(key));
         }
 
+        /** What the child wrote to standard error. */
+        public String errors() {
+            return errors;
+        }
+
         public long millis() {
             return Long.parseLong(value("ms"));
         }

@@ -178,7 +178,7 @@ class HostileInputTest {
         }
     }
 
-    /** The SoftHSM2 token KavroMain through the shim, connected and logged in once. */
+    /** The SoftHSM2 token KavroMain through the bridge, connected and logged in once. */
     static final class SoftHsmFixture extends Fixture {
         SoftHsmFixture() {
             super("SoftHSM2");

@@ -28,6 +28,11 @@ public final class MockModule {
         return new MockModule(open(FILE_NAMES[kind]));
     }
 
+    /** The mock in the file at path, as a module that forwards to it loads it. */
+    public static MockModule at(String path) {
+        return new MockModule(open(path));
+    }
+
     /** Runs commands separated by ';' or new lines; returns their replies. */
     public String run(String commands) {
         return control(control, commands);

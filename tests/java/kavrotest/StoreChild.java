@@ -4,10 +4,12 @@ import Brelmont.Kavro;
 import java.util.Arrays;
 
 /**
- * One store call in a JVM of its own, for tests that need an environment
- * (HOME, DISPLAY, a terminal or none) other than their own JVM's. Prints
- * "key=value" lines: the result, and the call's duration in ms.
+ * One store or module call in a JVM of its own, for tests that need an
+ * environment (HOME, DISPLAY, a terminal or none, the bridge's settings)
+ * other than their own JVM's, or its standard error. Prints "key=value"
+ * lines: the result, and the call's duration in ms.
  *
+ *   initialize KIND
  *   list
  *   sign SOURCE SERIAL|- DATA          (hex)
  *   verify SOURCE CERTIFICATE|- DATA SIGNATURE
@@ -19,6 +21,9 @@ public final class StoreChild {
     public static void main(String[] args) {
         long start = System.nanoTime();
         switch (args[0]) {
+            case "initialize":
+                System.out.println("initialize=" + Kavro.Initialize(Integer.parseInt(args[1])));
+                break;
             case "list": {
                 byte[] serial = Kavro.ListCertByCSP();
                 System.out.println("list=" + (serial == null ? "null" : StoreFiles.hex(serial)));

@@ -250,6 +250,12 @@ CK_RV MockGetTokenInfo(CK_SLOT_ID id, CK_TOKEN_INFO_PTR info) {
     FillBlank(info->model, sizeof info->model, "mock");
     std::memcpy(info->serialNumber, slot->token.serial, 16);
     info->flags = CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_TOKEN_INITIALIZED;
+    // The SO PIN's state, as tokens that count attempts show it.
+    if (slot->token.soTriesLeft <= 0) {
+        info->flags |= CKF_SO_PIN_LOCKED;
+    } else if (slot->token.soTriesLeft == 1) {
+        info->flags |= CKF_SO_PIN_FINAL_TRY;
+    }
     info->ulMaxPinLen = 255;
     info->ulMinPinLen = 0;
     return CKR_OK;

@@ -1,0 +1,36 @@
+// The bridge's platform seam: the file it was loaded from, where its
+// configuration files live, the environment, loading the real module, and
+// the diagnostic stream. One implementation per platform.
+#ifndef KAVRO_BRIDGE_BRIDGE_PLATFORM_H
+#define KAVRO_BRIDGE_BRIDGE_PLATFORM_H
+
+#include <string>
+#include <vector>
+
+namespace kavro::bridge {
+
+// The path the loader found this library at (a link's own name, not its
+// target's), or empty when the platform cannot tell.
+std::string OwnPath();
+
+// The configuration files, in the order they are consulted.
+std::vector<std::string> ConfigFiles(const std::string &ownPath);
+
+// The value of an environment variable; empty when unset.
+std::string Environment(const char *name);
+
+// True when two file names name the same bridge file on this platform
+// (Windows compares them without regard to case).
+bool SameFileName(const std::string &a, const std::string &b);
+
+// Null, with the loader's reason in error, when the module cannot be loaded.
+void *LoadModule(const std::string &path, std::string &error);
+void *ModuleSymbol(void *module, const char *name);
+void UnloadModule(void *module);
+
+// Writes one line to standard error.
+void Diagnostic(const std::string &line);
+
+}  // namespace kavro::bridge
+
+#endif  // KAVRO_BRIDGE_BRIDGE_PLATFORM_H

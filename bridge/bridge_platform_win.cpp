@@ -1,0 +1,69 @@
+// The bridge's platform seam on Windows: the DLL's own file name, a
+// configuration beside the DLL then in %APPDATA%, LoadLibraryA for the real
+// module.
+#include "bridge/bridge_platform.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace kavro::bridge {
+
+std::string OwnPath() {
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&OwnPath), &self)) {
+        return {};
+    }
+    char path[MAX_PATH + 1];
+    DWORD length = GetModuleFileNameA(self, path, sizeof path);
+    if (length == 0 || length >= sizeof path) {
+        return {};
+    }
+    return std::string(path, length);
+}
+
+std::vector<std::string> ConfigFiles(const std::string &ownPath) {
+    std::vector<std::string> files;
+    std::size_t separator = ownPath.find_last_of("\\/");
+    if (separator != std::string::npos) {
+        files.push_back(ownPath.substr(0, separator + 1) + "bridge.conf");
+    }
+    std::string appData = Environment("APPDATA");
+    if (!appData.empty()) {
+        files.push_back(appData + "\\kavro\\bridge.conf");
+    }
+    return files;
+}
+
+std::string Environment(const char *name) {
+    const char *value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool SameFileName(const std::string &a, const std::string &b) {
+    return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
+}
+
+void *LoadModule(const std::string &path, std::string &error) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) {
+        error = "LoadLibraryA failed with error " + std::to_string(GetLastError());
+    }
+    return reinterpret_cast<void *>(module);
+}
+
+void *ModuleSymbol(void *module, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+
+void UnloadModule(void *module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+void Diagnostic(const std::string &line) {
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace kavro::bridge
