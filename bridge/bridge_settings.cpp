@@ -1,7 +1,8 @@
 // Reading the bridge's settings from the environment and its configuration files.
 #include "bridge/bridge_settings.h"
 
-#include <fstream>
+#include <cstdio>
+#include <memory>
 
 namespace kavro::bridge {
 namespace {
@@ -32,6 +33,16 @@ int SoPinTries(const std::string &text) {
     return tries >= 1 && tries <= 255 ? tries : 0;
 }
 
+// One line without its end; false at the end of the file.
+bool ReadLine(std::FILE *in, std::string &line) {
+    line.clear();
+    int c = 0;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        line.push_back(static_cast<char>(c));
+    }
+    return c != EOF || !line.empty();
+}
+
 struct Found {
     std::string value;
     std::string where;
@@ -41,7 +52,9 @@ struct Found {
 // settings.error set when the file holds a line it cannot take.
 bool ReadFile(const SettingsSources &sources, const std::string &file, Found &module, Found &tries,
               BridgeSettings &settings) {
-    std::ifstream in(file);
+    // C streams rather than iostreams: the Windows DLL links its C++
+    // runtime in, and iostreams would make it several times larger.
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> in(std::fopen(file.c_str(), "rb"), &std::fclose);
     if (!in) {
         settings.trace.push_back(file + ": not found or not readable");
         return true;
@@ -49,7 +62,7 @@ bool ReadFile(const SettingsSources &sources, const std::string &file, Found &mo
     std::string line;
     int number = 0;
     bool named = false;
-    while (std::getline(in, line)) {
+    while (ReadLine(in.get(), line)) {
         ++number;
         std::string text = Trimmed(line);
         if (text.empty() || text[0] == '#') {

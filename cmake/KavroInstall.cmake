@@ -1,0 +1,53 @@
+# cmake --install and cpack. Linux follows Debian's layout: the JNI
+# libraries in lib/<multiarch>/jni, which OpenJDK on Debian searches, so
+# System.loadLibrary("kavro") finds them; the module bridge in
+# lib/<multiarch>/kavro, the module folder that the installed libkavro.so
+# searches after LD_LIBRARY_PATH (its RUNPATH); the jar in share/java. On
+# Windows the DLLs go to the top of the install folder (the Windows zip is
+# made from both architectures' trees, see packaging/windows).
+if(WIN32)
+  install(TARGETS kavro kavro_bridge RUNTIME DESTINATION . LIBRARY DESTINATION .)
+  return()
+endif()
+
+include(GNUInstallDirs)
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(KAVRO_INSTALL_ARCHDIR lib/${CMAKE_LIBRARY_ARCHITECTURE})
+else()
+  set(KAVRO_INSTALL_ARCHDIR ${CMAKE_INSTALL_LIBDIR})
+endif()
+set(KAVRO_INSTALL_JNIDIR ${KAVRO_INSTALL_ARCHDIR}/jni)
+set(KAVRO_INSTALL_MODULEDIR ${KAVRO_INSTALL_ARCHDIR}/kavro)
+
+# RUNPATH, not RPATH: LD_LIBRARY_PATH keeps coming first. Relative to the
+# library, so the tree works wherever it is unpacked.
+set_target_properties(kavro PROPERTIES INSTALL_RPATH "$ORIGIN/../kavro")
+target_link_options(kavro PRIVATE -Wl,--enable-new-dtags)
+
+install(TARGETS kavro kavro_nss LIBRARY DESTINATION ${KAVRO_INSTALL_JNIDIR})
+install(TARGETS kavro_bridge LIBRARY DESTINATION ${KAVRO_INSTALL_MODULEDIR})
+install_jar(kavro_jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+
+set(CPACK_PACKAGE_NAME kavro)
+set(CPACK_PACKAGE_VENDOR "kavro")
+set(CPACK_PACKAGE_CONTACT "kavro developers <kavro@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "PKCS #11 tokens and the personal certificate store for Java (Brelmont.Kavro)")
+set(CPACK_PACKAGE_DESCRIPTION "The native library behind the Java class Brelmont.Kavro: PKCS #11 token
+modules (slots, sessions, login, PIN administration, certificates, keys,
+signing, digests, RSA cipher) and the user's NSS certificate database, from
+Java. Includes kavro.jar and the module bridge, which lets any PKCS #11
+module serve as one of kavro's module kinds.")
+set(CPACK_GENERATOR DEB)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION java)
+# What the libraries link: glibc 2.34 for posix_spawn_file_actions_addclosefrom_np
+# (as dpkg-shlibdeps reads them off the libraries); a JVM may come from
+# elsewhere, so the JRE is only recommended; zenity only serves the dialog.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 5.2), libnss3 (>= 2:3.13.4-2~)")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "default-jre-headless | java17-runtime-headless")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "zenity, softhsm2, opensc-pkcs11")
+include(CPack)

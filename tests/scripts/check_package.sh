@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# Builds the Debian package, installs it for real (apt-get, as root or with
+# password-less sudo), and runs the signing program of docs/install.md as a
+# user would: against a SoftHSM2 token through the installed bridge, with
+# only /usr/share/java/kavro.jar on the class path and no file of the build
+# tree on any path. The signature is checked with OpenSSL. The package and
+# the bridge link are removed afterwards.
+#
+#   check_package.sh BUILD_DIR DOCS_DIR WORK_DIR
+set -euo pipefail
+build=$(cd "${1:?build directory}" && pwd)
+docs=$(cd "${2:?docs directory}" && pwd)
+work=${3:?work directory}
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! sudo -n true 2>/dev/null; then
+        echo "installing the package needs root or password-less sudo" >&2
+        exit 1
+    fi
+    as_root=(sudo -n)
+fi
+
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+
+rm -f "$build"/kavro_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/kavro_*.deb)
+multiarch=$(gcc -print-multiarch)
+echo "package: $deb"
+dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | tee "$work/contents"
+for file in ./usr/lib/$multiarch/jni/libkavro.so ./usr/lib/$multiarch/jni/libkavro-nss.so \
+    ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md; do
+    grep -qx "$file" "$work/contents" || { echo "missing from the package: $file" >&2; exit 1; }
+done
+
+link=/usr/lib/$multiarch/kavro/zelcsp11.dll
+cleanup() {
+    "${as_root[@]}" rm -f "$link"
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get remove -y -q kavro >/dev/null 2>&1 || true
+}
+trap cleanup EXIT
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --reinstall "$deb" >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; exit 1; }
+echo "installed: $(dpkg-query -W -f='${Package} ${Version} ${Status}' kavro)"
+
+# The token and the bridge, set up as docs/install.md says.
+softhsm=/usr/lib/softhsm/libsofthsm2.so
+home=$work/home
+mkdir -p "$home/tokens" "$home/.config/kavro"
+printf 'directories.tokendir = %s/tokens\n' "$home" >"$home/softhsm2.conf"
+export SOFTHSM2_CONF=$home/softhsm2.conf
+softhsm2-util --init-token --free --label Signer --so-pin 87654321 --pin 123456 >/dev/null
+pkcs11-tool --module $softhsm --token-label Signer --login --pin 123456 \
+    --keypairgen --key-type rsa:2048 --id 01 --label signer >/dev/null 2>&1
+serial=$(pkcs11-tool --module $softhsm -L | grep -A8 'token label *: Signer$' | awk '/serial num/ { print $4 }')
+[ -n "$serial" ] || { echo "no serial for the token Signer" >&2; exit 1; }
+"${as_root[@]}" ln -sf libkavro-bridge.so "$link"
+echo "zelcsp11.dll = $softhsm" >"$home/.config/kavro/bridge.conf"
+
+# The program as the page has it.
+awk '/^```java$/ { block = ""; inside = 1; next }
+     /^```$/ && inside { if (block ~ /class SignWithToken/) printf "%s", block; inside = 0; next }
+     inside { block = block $0 "\n" }' "$docs/install.md" >"$work/SignWithToken.java"
+grep -q 'class SignWithToken' "$work/SignWithToken.java" || { echo "no SignWithToken in docs/install.md" >&2; exit 1; }
+
+cd "$work"
+echo 'hello, token' >hello.txt
+env -i PATH=/usr/bin:/bin HOME="$home" SOFTHSM2_CONF="$SOFTHSM2_CONF" \
+    java -cp /usr/share/java/kavro.jar SignWithToken.java "$serial" 123456 hello.txt hello.sig
+pkcs11-tool --module $softhsm --token-label Signer --read-object --type pubkey --id 01 -o pub.der >/dev/null 2>&1
+openssl pkey -pubin -inform DER -in pub.der -out pub.pem
+openssl dgst -sha1 -verify pub.pem -signature hello.sig hello.txt
