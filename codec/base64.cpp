@@ -3,7 +3,7 @@
 // ignored; the first group holding "=" ends the decoding.
 #include "codec/base64.h"
 
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 
 #include <array>
 

@@ -4,7 +4,7 @@
 
 #include "codec/aes.h"
 #include "codec/secret.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 
 #include <cstring>
 #include <memory>

@@ -1,7 +1,7 @@
 // Entry point ListCertSerial: the serial contents of the token's
 // certificates, counted or handed over.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

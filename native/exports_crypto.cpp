@@ -1,7 +1,7 @@
 // Entry points Hash, Encrypt and Decrypt: single-part digest and RSA cipher
 // on the token.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

@@ -1,7 +1,7 @@
 // Entry points EnumPrivateKey, EnumPublicKey, EnumPrivateKeyByCertSerial and
 // EnumPublicKeyByCertSerial: key handles by position or by certificate.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

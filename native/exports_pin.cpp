@@ -7,7 +7,7 @@
 #include "codec/pin_transport.h"
 #include "codec/secret.h"
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

@@ -1,6 +1,6 @@
 // Entry points ConnectToken, DisconnectToken, Login, Logout and VerifySoPin.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 #include "token/slot_registry.h"
 #include "token/token_module.h"

@@ -1,6 +1,6 @@
 // Entry points Sign, SignByCertSerial, Verify and VerifyByCertSerial.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

@@ -3,7 +3,7 @@
 // store is touched; the arrays are taken here and the operation runs in
 // sysstore/.
 #include "native/java_data.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 #include "sysstore/store_operations.h"
 

@@ -1,5 +1,5 @@
 // Entry point RetrieveSerial: the token serial, or a result code, as a String.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>

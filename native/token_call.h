@@ -4,7 +4,7 @@
 #define KAVRO_NATIVE_TOKEN_CALL_H
 
 #include "kavro/cryptoki.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/token_slot.h"
 
 #include <jni.h>

@@ -1,7 +1,7 @@
 // Choosing a certificate in the personal store: in the dialog or by serial,
 // and ListCertByCSP, which hands the chosen certificate's serial to Java.
 #include "codec/compare_bytes.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <algorithm>

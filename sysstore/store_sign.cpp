@@ -1,6 +1,6 @@
 // SignByCSP: SHA-1 RSA signing with the private key of a personal-store
 // certificate chosen in the dialog or by serial.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <array>

@@ -1,7 +1,7 @@
 // VerifyByCSP: SHA-1 RSA signature verification with the public key of a
 // certificate from the personal store, from Java (PEM or DER) or from a file.
 #include "codec/pem.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <array>

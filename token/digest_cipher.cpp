@@ -1,5 +1,5 @@
 // Single-part digest, encryption and decryption on the token.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/module_output.h"
 #include "token/token_slot.h"

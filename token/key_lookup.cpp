@@ -1,7 +1,7 @@
 // Key object lookup: the n-th key of a class, the certificate with a given
 // serial content, and the key that shares that certificate's CKA_ID.
 #include "codec/compare_bytes.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/object_search.h"
 #include "token/token_slot.h"
 

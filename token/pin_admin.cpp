@@ -1,7 +1,7 @@
 // PIN administration on a slot: changing the SO and user PINs, a new user
 // PIN on the SO's authority, and initialising the token. Nothing is retried
 // or undone: after a failing C_SetPIN or C_InitPIN the earlier steps stand.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/token_slot.h"
 

@@ -1,6 +1,6 @@
 // Sessions and login on a slot: the slot's one session, and the mapping of
 // C_Login results that every login path shares.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/token_slot.h"
 

@@ -1,6 +1,6 @@
 // Signing and verification on the token with one of four RSA mechanisms, by
 // key handle or through the certificate with a given serial content.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/module_output.h"
 #include "token/token_slot.h"

@@ -1,7 +1,7 @@
 // Slot registry and slot discovery.
 #include "token/slot_registry.h"
 
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 
 #include <cstring>

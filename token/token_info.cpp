@@ -1,5 +1,5 @@
 // Token information: the token's serial number, read afresh on every call.
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/token_slot.h"
 

@@ -3,7 +3,7 @@
 // is caught by AddressSanitizer. Checks what any text must satisfy, and
 // that the canonical encoding of the rest of the input decodes back to it.
 #include "codec/base64.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "fuzz_support.h"
 
 #include <cstdint>

@@ -2,7 +2,7 @@
 // 16 key bytes, then the ciphertext. The output buffer is exactly the
 // capacity, so a write past it is caught by AddressSanitizer.
 #include "codec/pin_transport.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "fuzz_support.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Base64Decode: RFC 4648 vectors and the lenient and strict rules.
 #include "codec/base64.h"
 
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 
 #include <gtest/gtest.h>
 

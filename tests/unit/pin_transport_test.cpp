@@ -2,7 +2,7 @@
 // made with "openssl enc -aes-128-ecb -nopad" from zero-padded PINs.
 #include "codec/pin_transport.h"
 
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 
 #include <gtest/gtest.h>
 

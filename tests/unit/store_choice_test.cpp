@@ -1,7 +1,7 @@
 // ReverseCopy, FindCertificateBySerial, ChooseStoreCertificate and
 // ListCertByCSP over the scripted store backend.
 #include "fake_store.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // SignByCSP over the scripted store backend: the order of its checks, what
 // it writes, and that every handle goes in the order hash, certificate, key.
 #include "fake_store.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // from (store, PEM text, DER octets, file), the order of the checks, and the
 // release order certificate, hash, provider.
 #include "fake_store.h"
-#include "native/result_code.h"
+#include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <gtest/gtest.h>

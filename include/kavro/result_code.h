@@ -1,8 +1,8 @@
 // The result codes returned to Java. PKCS #11 CK_RV values are passed
 // through beside these, unchanged; an SO login with a wrong PIN returns the
 // attempts left (1 to 255) instead of a code from this table.
-#ifndef KAVRO_NATIVE_RESULT_CODE_H
-#define KAVRO_NATIVE_RESULT_CODE_H
+#ifndef KAVRO_RESULT_CODE_H
+#define KAVRO_RESULT_CODE_H
 
 namespace kavro {
 
@@ -35,4 +35,4 @@ enum ResultCode : int {
 
 }  // namespace kavro
 
-#endif  // KAVRO_NATIVE_RESULT_CODE_H
+#endif  // KAVRO_RESULT_CODE_H
