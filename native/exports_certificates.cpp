@@ -1,7 +1,6 @@
 // Entry point ListCertSerial: the serial contents of the token's
 // certificates, counted or handed over.
 #include "native/java_data.h"
-#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>
@@ -64,29 +63,22 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                           jobjectArray jSerials, jintArray jSerialLengths,
                                                           jintArray jCount) {
-    return Shielded(
-        [&]() -> jint {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
-            if (result != kOk) {
-                return result;
-            }
-            JavaIntResult count(env, jCount);
-            if (!count.HasFirst()) {
-                return kBadArgument;
-            }
-            // Without either result array the certificates are only counted.
-            const bool filling = jSerials != nullptr && jSerialLengths != nullptr;
-            Serials staged;
-            CK_ULONG found = 0;
-            CK_RV rv = call.slot->ListCertificateSerials(call.functions, filling ? &staged : nullptr, found);
-            count.Set(ToJavaLength(found));
-            if (!filling || rv != CKR_OK) {
-                return static_cast<jint>(rv);
-            }
-            return HandOverSerials(env, staged, jSerials, jSerialLengths);
-        },
-        kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+        JavaIntResult &count = call.IntResult(jCount);
+        if (!count.HasFirst()) {
+            return kBadArgument;
+        }
+        // Without either result array the certificates are only counted.
+        const bool filling = jSerials != nullptr && jSerialLengths != nullptr;
+        Serials staged;
+        CK_ULONG found = 0;
+        CK_RV rv = call.slot->ListCertificateSerials(call.functions, filling ? &staged : nullptr, found);
+        count.Set(ToJavaLength(found));
+        if (!filling || rv != CKR_OK) {
+            return static_cast<jint>(rv);
+        }
+        return HandOverSerials(env, staged, jSerials, jSerialLengths);
+    });
 }
 
 }  // extern "C"

@@ -1,7 +1,6 @@
 // Entry points Hash, Encrypt and Decrypt: single-part digest and RSA cipher
 // on the token.
 #include "native/java_data.h"
-#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>
@@ -14,31 +13,24 @@ using Operation = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, CK_OBJECT_HANDLE, con
                                        unsigned char *, CK_ULONG &);
 
 // The shape shared by the three entry points: input and its length in, output
-// and its length out. run gets the input, its length, the output and the
-// in/out output length; the output length reaches Java whatever the result.
+// and its length out. run gets the call, the input, its length, the output and
+// the in/out output length; the output length reaches Java whatever the result.
 template <typename Run>
 jint RunWithOutput(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jInput, jint inputLength,
                    jbyteArray jOutput, jintArray jOutputLength, Run run) {
-    TokenCall call;
-    int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
-    if (result != kOk) {
-        return result;
-    }
-    JavaBytes input(env, jInput, GiveBack::kDiscard);
-    JavaBytes output(env, jOutput, GiveBack::kCopyBack);
-    JavaIntResult outputLength(env, jOutputLength);
-    // An empty input is handed to the module as it is.
-    if (!input.Fits(inputLength) || !output.Held() || !outputLength.HasFirst()) {
-        return kBadArgument;
-    }
-    CK_ULONG length = static_cast<CK_ULONG>(output.Length());
-    CK_RV rv = run(call, reinterpret_cast<const unsigned char *>(input.Elements()), static_cast<CK_ULONG>(inputLength),
-                   reinterpret_cast<unsigned char *>(output.Elements()), length);
-    outputLength.Set(ToJavaLength(length));
-    input.Release();
-    output.Release();
-    outputLength.Release();
-    return static_cast<jint>(rv);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+        JavaBytes &input = call.Bytes(jInput, GiveBack::kDiscard);
+        JavaBytes &output = call.Bytes(jOutput, GiveBack::kCopyBack);
+        JavaIntResult &outputLength = call.IntResult(jOutputLength);
+        // An empty input is handed to the module as it is.
+        if (!input.Fits(inputLength) || !output.Held() || !outputLength.HasFirst()) {
+            return kBadArgument;
+        }
+        CK_ULONG length = static_cast<CK_ULONG>(output.Length());
+        CK_RV rv = run(call, Octets(input), static_cast<CK_ULONG>(inputLength), WritableOctets(output), length);
+        outputLength.Set(ToJavaLength(length));
+        return static_cast<jint>(rv);
+    });
 }
 
 jint Cipher(JNIEnv *env, jint moduleKind, jint slotId, jint keyHandle, jbyteArray jInput, jint inputLength,
@@ -58,39 +50,27 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Hash(JNIEnv *env, jclass, jint moduleKind, jint slotId, jint hashType,
                                                 jbyteArray jData, jint dataLength, jbyteArray jDigest,
                                                 jintArray jDigestLength) {
-    return Shielded(
-        [&]() -> jint {
-            return RunWithOutput(env, moduleKind, slotId, jData, dataLength, jDigest, jDigestLength,
-                                 [&](TokenCall &call, const unsigned char *data, CK_ULONG length,
-                                     unsigned char *digest, CK_ULONG &digestLength) {
-                                     return call.slot->DigestData(call.functions, hashType, data, length, digest,
-                                                                  digestLength);
-                                 });
-        },
-        kNoMemory);
+    return RunWithOutput(env, moduleKind, slotId, jData, dataLength, jDigest, jDigestLength,
+                         [&](TokenCall &call, const unsigned char *data, CK_ULONG length, unsigned char *digest,
+                             CK_ULONG &digestLength) {
+                             return call.slot->DigestData(call.functions, hashType, data, length, digest,
+                                                          digestLength);
+                         });
 }
 
 // reserved is not read: any value behaves the same.
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Encrypt(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                    jint keyHandle, jint, jbyteArray jInput, jint inputLength,
                                                    jbyteArray jOutput, jintArray jOutputLength) {
-    return Shielded(
-        [&]() -> jint {
-            return Cipher(env, moduleKind, slotId, keyHandle, jInput, inputLength, jOutput, jOutputLength,
-                          &TokenSlot::EncryptData);
-        },
-        kNoMemory);
+    return Cipher(env, moduleKind, slotId, keyHandle, jInput, inputLength, jOutput, jOutputLength,
+                  &TokenSlot::EncryptData);
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Decrypt(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                    jint keyHandle, jint, jbyteArray jInput, jint inputLength,
                                                    jbyteArray jOutput, jintArray jOutputLength) {
-    return Shielded(
-        [&]() -> jint {
-            return Cipher(env, moduleKind, slotId, keyHandle, jInput, inputLength, jOutput, jOutputLength,
-                          &TokenSlot::DecryptData);
-        },
-        kNoMemory);
+    return Cipher(env, moduleKind, slotId, keyHandle, jInput, inputLength, jOutput, jOutputLength,
+                  &TokenSlot::DecryptData);
 }
 
 }  // extern "C"

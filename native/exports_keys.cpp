@@ -1,7 +1,6 @@
 // Entry points EnumPrivateKey, EnumPublicKey, EnumPrivateKeyByCertSerial and
 // EnumPublicKeyByCertSerial: key handles by position or by certificate.
 #include "native/java_data.h"
-#include "kavro/result_code.h"
 #include "native/token_call.h"
 
 #include <jni.h>
@@ -15,13 +14,8 @@ using BySerial = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, const unsigned char *,
 
 // handle[0] goes in as the handle place and comes back whatever the lookup
 // left there: unchanged, 0, or the key found.
-jint EnumKey(JNIEnv *env, jint moduleKind, jint slotId, jint ordinal, jintArray jHandle, ByOrdinal find) {
-    TokenCall call;
-    int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
-    if (result != kOk) {
-        return result;
-    }
-    JavaInts handle(env, jHandle, GiveBack::kCopyBack);
+jint EnumKey(TokenCall &call, jint ordinal, jintArray jHandle, ByOrdinal find) {
+    JavaInts &handle = call.Ints(jHandle, GiveBack::kCopyBack);
     if (!handle.HasFirst()) {
         return kBadArgument;
     }
@@ -31,24 +25,15 @@ jint EnumKey(JNIEnv *env, jint moduleKind, jint slotId, jint ordinal, jintArray 
     return static_cast<jint>(rv);
 }
 
-jint EnumKeyBySerial(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jSerial, jint serialLength,
-                     jintArray jHandle, BySerial find) {
-    TokenCall call;
-    int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
-    if (result != kOk) {
-        return result;
-    }
-    JavaInts handle(env, jHandle, GiveBack::kCopyBack);
-    JavaBytes serial(env, jSerial, GiveBack::kDiscard);
+jint EnumKeyBySerial(TokenCall &call, jbyteArray jSerial, jint serialLength, jintArray jHandle, BySerial find) {
+    JavaInts &handle = call.Ints(jHandle, GiveBack::kCopyBack);
+    JavaBytes &serial = call.Bytes(jSerial, GiveBack::kDiscard);
     if (!handle.HasFirst() || !serial.Fits(serialLength)) {
         return kBadArgument;
     }
     CK_OBJECT_HANDLE place = FromJavaId(handle.Elements()[0]);
-    CK_RV rv = (call.slot->*find)(call.functions, reinterpret_cast<const unsigned char *>(serial.Elements()),
-                                  serialLength, place);
+    CK_RV rv = (call.slot->*find)(call.functions, Octets(serial), serialLength, place);
     handle.Elements()[0] = ToJavaId(place);
-    handle.Release();
-    serial.Release();
     return static_cast<jint>(rv);
 }
 
@@ -58,32 +43,32 @@ extern "C" {
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPrivateKey(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                           jint ordinal, jintArray jHandle) {
-    return Shielded([&]() -> jint { return EnumKey(env, moduleKind, slotId, ordinal, jHandle,
-                                                   &TokenSlot::FindPrivateKeyByOrdinal); },
-                    kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+        return EnumKey(call, ordinal, jHandle, &TokenSlot::FindPrivateKeyByOrdinal);
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPublicKey(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                          jint ordinal, jintArray jHandle) {
-    return Shielded([&]() -> jint { return EnumKey(env, moduleKind, slotId, ordinal, jHandle,
-                                                   &TokenSlot::FindPublicKeyByOrdinal); },
-                    kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+        return EnumKey(call, ordinal, jHandle, &TokenSlot::FindPublicKeyByOrdinal);
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPrivateKeyByCertSerial(JNIEnv *env, jclass, jint moduleKind,
                                                                       jint slotId, jbyteArray jSerial,
                                                                       jint serialLength, jintArray jHandle) {
-    return Shielded([&]() -> jint { return EnumKeyBySerial(env, moduleKind, slotId, jSerial, serialLength, jHandle,
-                                                           &TokenSlot::FindPrivateKeyByCertSerial); },
-                    kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+        return EnumKeyBySerial(call, jSerial, serialLength, jHandle, &TokenSlot::FindPrivateKeyByCertSerial);
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPublicKeyByCertSerial(JNIEnv *env, jclass, jint moduleKind,
                                                                      jint slotId, jbyteArray jSerial,
                                                                      jint serialLength, jintArray jHandle) {
-    return Shielded([&]() -> jint { return EnumKeyBySerial(env, moduleKind, slotId, jSerial, serialLength, jHandle,
-                                                           &TokenSlot::FindPublicKeyByCertSerial); },
-                    kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+        return EnumKeyBySerial(call, jSerial, serialLength, jHandle, &TokenSlot::FindPublicKeyByCertSerial);
+    });
 }
 
 }  // extern "C"

@@ -20,7 +20,8 @@ namespace {
 
 constexpr std::size_t kDecodedSize = 2048;
 constexpr std::size_t kSoPinSize = 200;
-constexpr std::size_t kSerialBufferSize = 20;
+
+static_assert(kTokenSerialSize == kTransportKeySize, "the token serial is the transport key");
 
 // A recovered SO PIN and its length.
 struct SoPin {
@@ -28,16 +29,16 @@ struct SoPin {
     std::size_t length = 0;
 };
 
-// The transport key: a copy of the token serial text, which must be
-// exactly 16 characters long.
+// The transport key: the call's own copy of the token serial text, which
+// must be exactly 16 characters long.
 struct TransportKey {
     SecretBytes<kSerialBufferSize> serial;
 };
 
 bool ReadTransportKey(const TokenCall &call, TransportKey &key) {
-    const char *text = call.slot->ReadTokenSerial(call.functions);
-    const std::size_t length = strnlen(text, kSerialBufferSize - 1);
-    std::memcpy(key.serial.Data(), text, length);
+    const TokenSerial serial = call.slot->ReadTokenSerial(call.functions);
+    const std::size_t length = serial.Length();
+    std::memcpy(key.serial.Data(), serial.text, length);
     return length == kTransportKeySize;
 }
 
@@ -55,16 +56,14 @@ std::size_t TransportTextLength(const JavaBytes &text) {
 int RecoverSoPin(const JavaBytes &text, const TransportKey &key, SecretBytes<kDecodedSize> &decoded, SoPin &pin) {
     decoded.Clear();
     std::size_t decodedLength = 0;
-    int result = Base64Decode(reinterpret_cast<const unsigned char *>(text.Elements()), TransportTextLength(text),
-                              decoded.Data(), decoded.Capacity(), &decodedLength);
+    int result = Base64Decode(Octets(text), TransportTextLength(text), decoded.Data(), decoded.Capacity(),
+                              &decodedLength);
     if (result != kOk) {
         return result;
     }
     return DecryptPin(key.serial.Data(), decoded.Data(), decodedLength, pin.bytes.Data(), pin.bytes.Capacity(),
                       &pin.length);
 }
-
-const unsigned char *Bytes(const JavaBytes &array) { return reinterpret_cast<const unsigned char *>(array.Elements()); }
 
 CK_ULONG Length(const JavaBytes &array) { return static_cast<CK_ULONG>(array.Length()); }
 
@@ -74,137 +73,109 @@ extern "C" {
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetSoPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                     jbyteArray jOldSoPin, jbyteArray jNewSoPin) {
-    return Shielded(
-        [&]() -> jint {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
-            if (result != kOk) {
-                return result;
-            }
-            if (jOldSoPin == nullptr || jNewSoPin == nullptr) {
-                return kBadArgument;
-            }
-            TransportKey key;
-            if (!ReadTransportKey(call, key)) {
-                return kNoTokenSerial;
-            }
-            JavaBytes oldText(env, jOldSoPin, GiveBack::kWipeAndDiscard);
-            JavaBytes newText(env, jNewSoPin, GiveBack::kWipeAndDiscard);
-            if (oldText.Unavailable() || newText.Unavailable()) {
-                return kBadArgument;
-            }
-            SecretBytes<kDecodedSize> decoded;
-            SoPin oldSoPin;
-            SoPin newSoPin;
-            result = RecoverSoPin(oldText, key, decoded, oldSoPin);
-            if (result != kOk) {
-                return result;
-            }
-            result = RecoverSoPin(newText, key, decoded, newSoPin);
-            if (result != kOk) {
-                return result;
-            }
-            return call.slot->SetSoPin(call.functions, call.aux, oldSoPin.bytes.Data(), oldSoPin.length,
-                                       newSoPin.bytes.Data(), newSoPin.length);
-        },
-        kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+        if (jOldSoPin == nullptr || jNewSoPin == nullptr) {
+            return kBadArgument;
+        }
+        TransportKey key;
+        if (!ReadTransportKey(call, key)) {
+            return kNoTokenSerial;
+        }
+        JavaBytes &oldText = call.Bytes(jOldSoPin, GiveBack::kWipeAndDiscard);
+        JavaBytes &newText = call.Bytes(jNewSoPin, GiveBack::kWipeAndDiscard);
+        if (oldText.Unavailable() || newText.Unavailable()) {
+            return kBadArgument;
+        }
+        SecretBytes<kDecodedSize> decoded;
+        SoPin oldSoPin;
+        SoPin newSoPin;
+        int result = RecoverSoPin(oldText, key, decoded, oldSoPin);
+        if (result != kOk) {
+            return result;
+        }
+        result = RecoverSoPin(newText, key, decoded, newSoPin);
+        if (result != kOk) {
+            return result;
+        }
+        return call.slot->SetSoPin(call.functions, call.aux, oldSoPin.bytes.Data(), oldSoPin.length,
+                                   newSoPin.bytes.Data(), newSoPin.length);
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_UnlockUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                          jbyteArray jSoPin, jbyteArray jNewUserPin) {
-    return Shielded(
-        [&]() -> jint {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
-            if (result != kOk) {
-                return result;
-            }
-            if (jSoPin == nullptr || jNewUserPin == nullptr) {
-                return kBadArgument;
-            }
-            TransportKey key;
-            if (!ReadTransportKey(call, key)) {
-                return kNoTokenSerial;
-            }
-            JavaBytes soPinText(env, jSoPin, GiveBack::kWipeAndDiscard);
-            JavaBytes newUserPin(env, jNewUserPin, GiveBack::kWipeAndDiscard);
-            if (soPinText.Unavailable() || newUserPin.Unavailable()) {
-                return kBadArgument;
-            }
-            SecretBytes<kDecodedSize> decoded;
-            SoPin soPin;
-            result = RecoverSoPin(soPinText, key, decoded, soPin);
-            if (result != kOk) {
-                return result;
-            }
-            // The whole array is the new PIN, a zero byte in it too.
-            return call.slot->UnlockUserPin(call.functions, call.aux, soPin.bytes.Data(), soPin.length,
-                                            Bytes(newUserPin), Length(newUserPin));
-        },
-        kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+        if (jSoPin == nullptr || jNewUserPin == nullptr) {
+            return kBadArgument;
+        }
+        TransportKey key;
+        if (!ReadTransportKey(call, key)) {
+            return kNoTokenSerial;
+        }
+        JavaBytes &soPinText = call.Bytes(jSoPin, GiveBack::kWipeAndDiscard);
+        JavaBytes &newUserPin = call.Bytes(jNewUserPin, GiveBack::kWipeAndDiscard);
+        if (soPinText.Unavailable() || newUserPin.Unavailable()) {
+            return kBadArgument;
+        }
+        SecretBytes<kDecodedSize> decoded;
+        SoPin soPin;
+        int result = RecoverSoPin(soPinText, key, decoded, soPin);
+        if (result != kOk) {
+            return result;
+        }
+        // The whole array is the new PIN, a zero byte in it too.
+        return call.slot->UnlockUserPin(call.functions, call.aux, soPin.bytes.Data(), soPin.length,
+                                        Octets(newUserPin), Length(newUserPin));
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                       jbyteArray jOldUserPin, jbyteArray jNewUserPin) {
-    return Shielded(
-        [&]() -> jint {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
-            if (result != kOk) {
-                return result;
-            }
-            if (jOldUserPin == nullptr || jNewUserPin == nullptr) {
-                return kBadArgument;
-            }
-            JavaBytes oldUserPin(env, jOldUserPin, GiveBack::kWipeAndDiscard);
-            JavaBytes newUserPin(env, jNewUserPin, GiveBack::kWipeAndDiscard);
-            if (oldUserPin.Unavailable() || newUserPin.Unavailable()) {
-                return kBadArgument;
-            }
-            return call.slot->SetUserPin(call.functions, call.aux, Bytes(oldUserPin), Length(oldUserPin),
-                                         Bytes(newUserPin), Length(newUserPin));
-        },
-        kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+        if (jOldUserPin == nullptr || jNewUserPin == nullptr) {
+            return kBadArgument;
+        }
+        JavaBytes &oldUserPin = call.Bytes(jOldUserPin, GiveBack::kWipeAndDiscard);
+        JavaBytes &newUserPin = call.Bytes(jNewUserPin, GiveBack::kWipeAndDiscard);
+        if (oldUserPin.Unavailable() || newUserPin.Unavailable()) {
+            return kBadArgument;
+        }
+        return call.slot->SetUserPin(call.functions, call.aux, Octets(oldUserPin), Length(oldUserPin),
+                                     Octets(newUserPin), Length(newUserPin));
+    });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                      jbyteArray jSoPin, jbyteArray jUserPin, jstring jLabel) {
-    return Shielded(
-        [&]() -> jint {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kWithAux, call);
-            if (result != kOk) {
-                return result;
-            }
-            // The label is an argument like the arrays: missing, or longer
-            // than the 32 octets PKCS #11 gives it, it is refused up front.
-            if (jSoPin == nullptr || jUserPin == nullptr || jLabel == nullptr ||
-                static_cast<std::size_t>(env->GetStringUTFLength(jLabel)) > kTokenLabelSize) {
-                return kBadArgument;
-            }
-            TransportKey key;
-            if (!ReadTransportKey(call, key)) {
-                return kNoTokenSerial;
-            }
-            JavaBytes soPinText(env, jSoPin, GiveBack::kWipeAndDiscard);
-            JavaBytes userPin(env, jUserPin, GiveBack::kWipeAndDiscard);
-            if (soPinText.Unavailable() || userPin.Unavailable()) {
-                return kBadArgument;
-            }
-            SecretBytes<kDecodedSize> decoded;
-            SoPin soPin;
-            result = RecoverSoPin(soPinText, key, decoded, soPin);
-            if (result != kOk) {
-                return result;
-            }
-            JavaUtfChars label(env, jLabel);
-            if (label.Unavailable()) {
-                return kBadArgument;
-            }
-            return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Bytes(userPin),
-                                        Length(userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
-        },
-        kNoMemory);
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+        // The label is an argument like the arrays: missing, or longer than
+        // the 32 octets PKCS #11 gives it, it is refused up front.
+        if (jSoPin == nullptr || jUserPin == nullptr || jLabel == nullptr ||
+            static_cast<std::size_t>(env->GetStringUTFLength(jLabel)) > kTokenLabelSize) {
+            return kBadArgument;
+        }
+        TransportKey key;
+        if (!ReadTransportKey(call, key)) {
+            return kNoTokenSerial;
+        }
+        JavaBytes &soPinText = call.Bytes(jSoPin, GiveBack::kWipeAndDiscard);
+        JavaBytes &userPin = call.Bytes(jUserPin, GiveBack::kWipeAndDiscard);
+        if (soPinText.Unavailable() || userPin.Unavailable()) {
+            return kBadArgument;
+        }
+        SecretBytes<kDecodedSize> decoded;
+        SoPin soPin;
+        int result = RecoverSoPin(soPinText, key, decoded, soPin);
+        if (result != kOk) {
+            return result;
+        }
+        JavaUtfChars &label = call.Utf(jLabel);
+        if (label.Unavailable()) {
+            return kBadArgument;
+        }
+        return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Octets(userPin),
+                                    Length(userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
+    });
 }
 
 }  // extern "C"

@@ -41,19 +41,16 @@ jstring CodeText(JNIEnv *env, int code) {
 
 extern "C" {
 
+// The serial, or the preamble's result code as text.
 JNIEXPORT jstring JNICALL Java_Brelmont_Kavro_RetrieveSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
-    return Shielded(
-        [&]() -> jstring {
-            TokenCall call;
-            int result = BeginTokenCall(moduleKind, slotId, ModuleTables::kStandard, call);
-            if (result != kOk) {
-                return CodeText(env, result);
-            }
+    return SlotEntry(
+        env, moduleKind, slotId, ModuleTables::kStandard, static_cast<jstring>(nullptr),
+        [env](int code) { return CodeText(env, code); },
+        [env](TokenCall &call) {
             // The serial ends at its first zero byte, if any.
-            const char *serial = call.slot->ReadTokenSerial(call.functions);
-            return Latin1String(env, serial, strnlen(serial, kTokenSerialSize));
-        },
-        static_cast<jstring>(nullptr));
+            const TokenSerial serial = call.slot->ReadTokenSerial(call.functions);
+            return Latin1String(env, serial.text, serial.Length());
+        });
 }
 
 }  // extern "C"

@@ -53,6 +53,14 @@ struct ArrayAccess<jintArray, jint> {
     }
 };
 
+// What every guard of Java data offers: giving the data back, once. A call
+// gives back its guards in the order it took them (TokenCall).
+class JavaData {
+public:
+    virtual ~JavaData() = default;
+    virtual void Release() noexcept = 0;
+};
+
 // The elements of one Java array, taken at construction when the array is
 // not null. Unavailable() tells that the array was given but the JVM could
 // not provide its elements; nothing is given back for it then.
@@ -63,7 +71,7 @@ struct ArrayAccess<jintArray, jint> {
 // taken and released in mode 0, without the JVM allocating a copy on the C
 // heap for each call. Larger arrays are taken with Get<Type>ArrayElements.
 template <typename ArrayType, typename ElementType>
-class JavaArray {
+class JavaArray final : public JavaData {
 public:
     JavaArray(JNIEnv *env, ArrayType array, GiveBack mode) : env_(env), array_(array), mode_(mode) {
         if (array_ == nullptr) {
@@ -89,7 +97,7 @@ public:
     JavaArray(const JavaArray &) = delete;
     JavaArray &operator=(const JavaArray &) = delete;
 
-    ~JavaArray() noexcept { Release(); }
+    ~JavaArray() noexcept override { JavaArray::Release(); }
 
     bool Held() const { return elements_ != nullptr; }
     bool Unavailable() const { return unavailable_; }
@@ -101,7 +109,7 @@ public:
     // True when the array is held and has an element 0 to receive a value.
     bool HasFirst() const { return Held() && length_ >= 1; }
 
-    void Release() noexcept {
+    void Release() noexcept override {
         if (elements_ == nullptr) {
             return;
         }
@@ -143,17 +151,25 @@ private:
 using JavaBytes = JavaArray<jbyteArray, jbyte>;
 using JavaInts = JavaArray<jintArray, jint>;
 
+// A byte[]'s elements as the octets the token code takes.
+inline const unsigned char *Octets(const JavaBytes &bytes) {
+    return reinterpret_cast<const unsigned char *>(bytes.Elements());
+}
+inline unsigned char *WritableOctets(const JavaBytes &bytes) {
+    return reinterpret_cast<unsigned char *>(bytes.Elements());
+}
+
 // An int[] out-parameter whose element 0 receives one value. The array is
 // neither read nor taken: only element 0 is written, with SetIntArrayRegion,
 // when the guard is released and only if a value was set, so the Java array
 // ends as an element copy released in mode 0 would leave it.
-class JavaIntResult {
+class JavaIntResult final : public JavaData {
 public:
     JavaIntResult(JNIEnv *env, jintArray array)
         : env_(env), array_(array), length_(array != nullptr ? env->GetArrayLength(array) : 0) {}
     JavaIntResult(const JavaIntResult &) = delete;
     JavaIntResult &operator=(const JavaIntResult &) = delete;
-    ~JavaIntResult() noexcept { Release(); }
+    ~JavaIntResult() noexcept override { JavaIntResult::Release(); }
 
     // True when the array is given and has an element 0.
     bool HasFirst() const { return array_ != nullptr && length_ >= 1; }
@@ -161,7 +177,7 @@ public:
         value_ = value;
         set_ = true;
     }
-    void Release() noexcept {
+    void Release() noexcept override {
         if (set_ && HasFirst()) {
             env_->SetIntArrayRegion(array_, 0, 1, &value_);
         }
@@ -197,7 +213,7 @@ private:
 };
 
 // The modified UTF-8 characters of a String, zero-terminated.
-class JavaUtfChars {
+class JavaUtfChars final : public JavaData {
 public:
     JavaUtfChars(JNIEnv *env, jstring text) : env_(env), text_(text) {
         if (text_ == nullptr) {
@@ -215,14 +231,14 @@ public:
     }
     JavaUtfChars(const JavaUtfChars &) = delete;
     JavaUtfChars &operator=(const JavaUtfChars &) = delete;
-    ~JavaUtfChars() noexcept { Release(); }
+    ~JavaUtfChars() noexcept override { JavaUtfChars::Release(); }
 
     bool Held() const { return chars_ != nullptr; }
     bool Unavailable() const { return unavailable_; }
     const char *Chars() const { return chars_; }
     jsize Length() const { return length_; }
 
-    void Release() noexcept {
+    void Release() noexcept override {
         if (chars_ != nullptr) {
             env_->ReleaseStringUTFChars(text_, chars_);
             chars_ = nullptr;

@@ -1,15 +1,30 @@
-// The common preamble of the token entry points: the module's function
-// list(s) for the kind, then the slot, before any Java array is taken.
+// The 24 token entry points all run in one template: the shield (nothing
+// thrown into the JVM), the preamble (the module's tables, then the slot),
+// the slot's lock, and the Java data the call takes, given back in the
+// order it was taken.
+//
+// Locks, in the one order they are ever taken: the module table's start
+// lock and the slot registry's locks are held only inside the preamble's
+// lookups and discovery, never while the caller holds another; then a
+// slot's lock, from the preamble to the entry point's return; then, for a
+// module initialised for one thread, that module's call lock.
 #ifndef KAVRO_NATIVE_TOKEN_CALL_H
 #define KAVRO_NATIVE_TOKEN_CALL_H
 
 #include "kavro/cryptoki.h"
 #include "kavro/result_code.h"
+#include "native/java_data.h"
+#include "token/token_module.h"
 #include "token/token_slot.h"
 
 #include <jni.h>
 
+#include <array>
+#include <cstddef>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <utility>
 
 namespace kavro {
 
@@ -17,27 +32,65 @@ namespace kavro {
 // the extension table.
 enum class ModuleTables { kStandard, kWithAux };
 
-struct TokenCall {
+// One token call: what the preamble found, the locks it holds, and the
+// Java data taken since. Giving back happens in the order of taking, then
+// the locks go.
+class TokenCall {
+public:
+    explicit TokenCall(JNIEnv *env) : env_(env) {}
+    TokenCall(const TokenCall &) = delete;
+    TokenCall &operator=(const TokenCall &) = delete;
+    ~TokenCall() noexcept { GiveBack(); }
+
+    // The preamble without a slot (Initialize, GetSlotList): kNoModule or kOk.
+    int BeginModule(jint moduleKind, ModuleTables tables);
+    // The preamble with a slot: kNoModule, kUnknownSlot, or kOk with the
+    // slot locked for the rest of the call.
+    int BeginSlot(jint moduleKind, jint slotId, ModuleTables tables);
+
+    // Java data, taken now and given back at the end of the call (or at
+    // GiveBack), in the order taken.
+    JavaBytes &Bytes(jbyteArray array, GiveBack mode) { return Keep(bytes_, array, mode); }
+    JavaInts &Ints(jintArray array, GiveBack mode) { return Keep(ints_, array, mode); }
+    JavaIntResult &IntResult(jintArray array) { return Keep(intResults_, array); }
+    JavaUtfChars &Utf(jstring text) { return Keep(utf_, text); }
+    void GiveBack() noexcept;
+
+    JNIEnv *Env() const { return env_; }
+
     CK_FUNCTION_LIST *functions = nullptr;
     AuxFunctionList *aux = nullptr;
+    TokenModule *module = nullptr;
     TokenSlot *slot = nullptr;
+
+private:
+    template <typename Guard, std::size_t N, typename... Args>
+    Guard &Keep(std::array<std::optional<Guard>, N> &store, Args... args) {
+        for (std::optional<Guard> &place : store) {
+            if (!place) {
+                place.emplace(env_, args...);
+                taken_[takenCount_++] = &*place;
+                return *place;
+            }
+        }
+        // More Java data than any entry point takes: a fault of this library.
+        throw std::bad_alloc();
+    }
+
+    JNIEnv *env_;
+    // Declared before the data: released after it.
+    std::unique_lock<std::mutex> slotLock_;
+    std::optional<ModuleCallGuard> callGuard_;
+    std::array<std::optional<JavaBytes>, 3> bytes_;
+    std::array<std::optional<JavaInts>, 2> ints_;
+    std::array<std::optional<JavaIntResult>, 1> intResults_;
+    std::array<std::optional<JavaUtfChars>, 1> utf_;
+    std::array<JavaData *, 7> taken_{};
+    std::size_t takenCount_ = 0;
 };
 
-// Steps 1 and 2 of every token entry point: kNoModule or kUnknownSlot, or
-// kOk with the call filled in.
-int BeginTokenCall(jint moduleKind, jint slotId, ModuleTables tables, TokenCall &call);
-
-// Java slot ids and handles are unsigned 32-bit values carried in an int.
-inline CK_ULONG FromJavaId(jint value) { return static_cast<CK_ULONG>(static_cast<unsigned int>(value)); }
-
-// The way back for a handle that fits 32 bits (the token operations write
-// no other), and for a length a module reports: one beyond a Java int's
-// range, which no Java array could offer, reads as the largest int.
-inline jint ToJavaId(CK_ULONG value) { return static_cast<jint>(static_cast<unsigned int>(value)); }
-inline jint ToJavaLength(CK_ULONG length) { return length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<jint>(length); }
-
 // Runs an entry point's body so that nothing is thrown into the JVM: a
-// failed allocation anywhere becomes kNoMemory.
+// failed allocation anywhere becomes onNoMemory.
 template <typename Body>
 auto Shielded(Body &&body, decltype(body()) onNoMemory) noexcept -> decltype(body()) {
     try {
@@ -46,6 +99,53 @@ auto Shielded(Body &&body, decltype(body()) onNoMemory) noexcept -> decltype(bod
         return onNoMemory;
     }
 }
+
+// A token entry point with a slot. refused turns a preamble's result code
+// into the method's result; body(TokenCall &) gives the rest.
+template <typename Result, typename Refused, typename Body>
+Result SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, Result onNoMemory, Refused refused,
+                 Body &&body) noexcept {
+    return Shielded(
+        [&]() -> Result {
+            TokenCall call(env);
+            int result = call.BeginSlot(moduleKind, slotId, tables);
+            if (result != kOk) {
+                return refused(result);
+            }
+            return body(call);
+        },
+        onNoMemory);
+}
+
+// The same for the methods that answer with a result code.
+template <typename Body>
+jint SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, Body &&body) noexcept {
+    return SlotEntry(env, moduleKind, slotId, tables, static_cast<jint>(kNoMemory), [](int code) -> jint { return code; },
+                     std::forward<Body>(body));
+}
+
+// A token entry point without a slot (Initialize, GetSlotList).
+template <typename Body>
+jint ModuleEntry(JNIEnv *env, jint moduleKind, ModuleTables tables, Body &&body) noexcept {
+    return Shielded(
+        [&]() -> jint {
+            TokenCall call(env);
+            int result = call.BeginModule(moduleKind, tables);
+            if (result != kOk) {
+                return result;
+            }
+            return body(call);
+        },
+        kNoMemory);
+}
+
+// Java slot ids and handles are unsigned 32-bit values carried in an int;
+// the token operations hand back only handles that fit (FitsJavaInt).
+inline CK_ULONG FromJavaId(jint value) { return static_cast<CK_ULONG>(static_cast<unsigned int>(value)); }
+inline jint ToJavaId(CK_ULONG value) { return static_cast<jint>(static_cast<unsigned int>(value)); }
+// A length a module reports: one beyond a Java int's range, which no Java
+// array could offer, reads as the largest int.
+inline jint ToJavaLength(CK_ULONG length) { return length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<jint>(length); }
 
 }  // namespace kavro
 

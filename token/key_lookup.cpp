@@ -17,15 +17,14 @@ namespace {
 // only on success.
 CK_RV FindKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const CK_OBJECT_CLASS &keyClass,
                        CK_OBJECT_HANDLE &handle, std::int32_t ordinal) {
-    if (ordinal == 0) {
+    // Positions count from 1: nothing stands at 0 or before it, and no
+    // search is started for them.
+    if (ordinal <= 0) {
         return kNoSuchObject;
     }
     const bool clearing = keyClass == CKO_PUBLIC_KEY;
     CK_ATTRIBUTE keyTemplate[] = {ClassAttribute(keyClass), OnTokenAttribute()};
     ObjectSearch search(functions, session, keyTemplate, 2);
-    if (ordinal < 0) {
-        return kOk;
-    }
     CK_OBJECT_HANDLE key = 0;
     for (std::int32_t pass = 0; pass < ordinal; ++pass) {
         if (clearing) {

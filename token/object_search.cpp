@@ -31,9 +31,8 @@ CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_
         return rv;
     }
     for (std::size_t i = 0; i < count; ++i) {
-        // Neither "unavailable" nor a length no buffer can have is a length to allocate.
-        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION ||
-            query[i].ulValueLen > attributes[i].value.max_size()) {
+        // Neither "unavailable" nor a length beyond the cap is a length to allocate.
+        if (query[i].ulValueLen == CK_UNAVAILABLE_INFORMATION || query[i].ulValueLen > kAttributeValueCap) {
             return CKR_FUNCTION_FAILED;
         }
         attributes[i].value.assign(query[i].ulValueLen, 0);

@@ -40,11 +40,16 @@ struct AttributeValue {
     ByteBuffer value;
 };
 
+// The largest attribute value read: far beyond any serial number or
+// CKA_ID, small enough that a module's answer can never make a read
+// allocate more.
+constexpr CK_ULONG kAttributeValueCap = 64 * 1024;
+
 // Reads the values of several attributes of one object: a C_GetAttributeValue
 // without buffers for the lengths, zero-filled buffers of those lengths, and
 // a second C_GetAttributeValue into them. Returns the module's CK_RV when a
-// call fails. A length of CK_UNAVAILABLE_INFORMATION or one beyond any
-// buffer's size under CKR_OK, or a fetched length beyond the buffer the
+// call fails. A length of CK_UNAVAILABLE_INFORMATION or one beyond
+// kAttributeValueCap under CKR_OK, or a fetched length beyond the buffer the
 // module was given, is a failed read (CKR_FUNCTION_FAILED): such a length is
 // never allocated nor believed.
 CK_RV ReadAttributes(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,

@@ -2,6 +2,7 @@
 // C_Login results that every login path shares.
 #include "kavro/result_code.h"
 #include "token/module_call.h"
+#include "token/object_search.h"
 #include "token/token_slot.h"
 
 namespace kavro {
@@ -11,7 +12,16 @@ CK_SESSION_HANDLE TokenSlot::OpenSession(CK_FUNCTION_LIST *functions) {
     // stays open in the module.
     CK_RV rv = ModuleCall(functions->C_OpenSession, slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr,
                           &session);
-    return rv == CKR_OK ? session : 0;
+    if (rv != CKR_OK) {
+        return 0;
+    }
+    // Java could not name a wider handle, and a 0 answer must not leave a
+    // session behind that the caller does not know of.
+    if (!FitsJavaInt(session)) {
+        ModuleCall(functions->C_CloseSession, session);
+        session = 0;
+    }
+    return session;
 }
 
 CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {

@@ -26,6 +26,7 @@ SlotRegistry &SlotRegistry::Instance() {
 }
 
 TokenSlot *SlotRegistry::Find(std::uint32_t slotId) const {
+    std::shared_lock<std::shared_mutex> reading(slotsLock_);
     auto entry = slots_.lower_bound(slotId);
     if (entry != slots_.end() && entry->first == slotId) {
         return entry->second.get();
@@ -34,12 +35,15 @@ TokenSlot *SlotRegistry::Find(std::uint32_t slotId) const {
 }
 
 void SlotRegistry::Add(std::uint32_t slotId) {
-    if (Find(slotId) == nullptr) {
+    std::unique_lock<std::shared_mutex> writing(slotsLock_);
+    if (slots_.find(slotId) == slots_.end()) {
         slots_.emplace(slotId, std::make_unique<TokenSlot>(slotId));
     }
 }
 
 TokenSlot *SlotRegistry::AddNear(std::uint32_t slotId, Slots::iterator &next) {
+    // Iterators of a map stay valid as others insert; nothing is ever erased.
+    std::unique_lock<std::shared_mutex> writing(slotsLock_);
     Slots::iterator entry = next != slots_.end() && next->first == slotId ? next : slots_.lower_bound(slotId);
     if (entry == slots_.end() || entry->first != slotId) {
         entry = slots_.emplace_hint(entry, slotId, std::make_unique<TokenSlot>(slotId));
@@ -48,10 +52,15 @@ TokenSlot *SlotRegistry::AddNear(std::uint32_t slotId, Slots::iterator &next) {
     return entry->second.get();
 }
 
-int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output) {
+int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &output) {
+    std::lock_guard<std::mutex> discovery(discoveryLock_);
+    CK_FUNCTION_LIST *functions = module.functionList;
     CK_ULONG count = 0;
-    // The size query's result is not examined: the count alone decides.
-    ModuleCall(functions->C_GetSlotList, CK_FALSE, nullptr, &count);
+    {
+        // The size query's result is not examined: the count alone decides.
+        ModuleCallGuard call(&module);
+        ModuleCall(functions->C_GetSlotList, CK_FALSE, nullptr, &count);
+    }
     if (count == 0) {
         return kNoTokenPresent;
     }
@@ -62,12 +71,13 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
     for (int attempt = 0; attempt < kFetchAttempts && rv == CKR_BUFFER_TOO_SMALL; ++attempt) {
         ids.assign(count, 0);
         listed = count;
+        ModuleCallGuard call(&module);
         rv = ModuleCall(functions->C_GetSlotList, CK_FALSE, ids.data(), &listed);
         count = listed > count ? listed : count;
     }
-    // Other results are not examined; but a list the module had no room to
-    // write holds no ids. Never visit more ids than the array holds.
-    if (rv == CKR_BUFFER_TOO_SMALL) {
+    // A list the module did not give holds no ids, whatever count it left;
+    // never visit more ids than the array holds.
+    if (rv != CKR_OK) {
         listed = 0;
     }
     if (listed > ids.size()) {
@@ -77,7 +87,11 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
     jint withToken = 0;
-    Slots::iterator next = slots_.begin();
+    Slots::iterator next;
+    {
+        std::shared_lock<std::shared_mutex> reading(slotsLock_);
+        next = slots_.begin();
+    }
     for (CK_ULONG i = 0; i < listed; ++i) {
         CK_SLOT_ID id = ids[i];
         if (id > kLargestJavaId) {
@@ -85,7 +99,13 @@ int SlotRegistry::DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutp
         }
         auto slotId = static_cast<std::uint32_t>(id);
         TokenSlot *slot = AddNear(slotId, next);
-        if (ModuleCall(functions->C_GetTokenInfo, id, &info) != CKR_OK) {
+        CK_RV tokenInfo;
+        {
+            ModuleCallGuard call(&module);
+            tokenInfo = ModuleCall(functions->C_GetTokenInfo, id, &info);
+        }
+        std::lock_guard<std::mutex> slotLock(slot->lock);
+        if (tokenInfo != CKR_OK) {
             // The token has gone: its session handle is dropped, not closed.
             slot->tokenPresent = 0;
             slot->session = 0;

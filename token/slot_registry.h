@@ -1,9 +1,12 @@
 // The process-wide registry of slots that a discovery has seen, keyed by
 // slot id alone (shared by all module kinds), and slot discovery itself.
+// Discoveries run one at a time; lookups may run beside them. A slot, once
+// registered, stays until the process ends, so a slot found is never lost.
 #ifndef KAVRO_TOKEN_SLOT_REGISTRY_H
 #define KAVRO_TOKEN_SLOT_REGISTRY_H
 
 #include "kavro/cryptoki.h"
+#include "token/token_module.h"
 #include "token/token_slot.h"
 
 #include <jni.h>
@@ -11,6 +14,8 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 
 namespace kavro {
 
@@ -36,8 +41,9 @@ public:
 
     // Registers every slot the module lists and reports those whose token
     // answers C_GetTokenInfo. Returns kOk when at least one does, else
-    // kNoTokenPresent.
-    int DiscoverSlots(CK_FUNCTION_LIST *functions, const DiscoveryOutput &output);
+    // kNoTokenPresent. A failed listing registers and reports nothing. Each
+    // slot's record is updated under the slot's lock.
+    int DiscoverSlots(TokenModule &module, const DiscoveryOutput &output);
 
 private:
     using Slots = std::map<std::uint32_t, std::unique_ptr<TokenSlot>>;
@@ -47,6 +53,8 @@ private:
     // slot is usually found there without a search of the tree.
     TokenSlot *AddNear(std::uint32_t slotId, Slots::iterator &next);
 
+    mutable std::shared_mutex slotsLock_;  // the map; held only while it is read or changed
+    std::mutex discoveryLock_;             // one discovery at a time
     Slots slots_;
 };
 

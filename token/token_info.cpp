@@ -10,7 +10,9 @@ namespace kavro {
 
 static_assert(sizeof(TokenSlot::serialNumber) >= kTokenSerialSize + 1, "room for the serial and a terminator");
 
-const char *TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
+std::size_t TokenSerial::Length() const { return strnlen(text, kTokenSerialSize); }
+
+TokenSerial TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
     std::memset(serialNumber, 0, sizeof serialNumber);
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
@@ -22,7 +24,9 @@ const char *TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
         // Which PKCS #11 error it was is not kept.
         std::snprintf(serialNumber, sizeof serialNumber, "%d", static_cast<int>(kNoTokenSerial));
     }
-    return serialNumber;
+    TokenSerial serial;
+    std::memcpy(serial.text, serialNumber, sizeof serial.text);
+    return serial;
 }
 
 }  // namespace kavro

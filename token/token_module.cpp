@@ -2,7 +2,6 @@
 // starts each module at most once per process.
 #include "token/token_module.h"
 
-#include <array>
 #include <cstring>
 
 namespace kavro {
@@ -12,54 +11,7 @@ constexpr const char *kLibraryNames[kModuleKindCount] = {
     "zelcsp11.dll", "orbeka-ca_csp11.dll", "dunmere-ca.dll", "talvis-ca.dll", "MorvenCA.dll",
 };
 
-// Shared by all kinds; calls come from one thread at a time.
-char libraryNameBuffer[kLibraryNameSize];
-
-const ModuleLoader *moduleLoader = nullptr;
-
-class TokenModuleTable {
-public:
-    explicit TokenModuleTable(const ModuleLoader &loader)
-        : modules_{TokenModule(loader), TokenModule(loader), TokenModule(loader), TokenModule(loader),
-                   TokenModule(loader)} {}
-
-    TokenModule &operator[](int kind) { return modules_[kind]; }
-
-private:
-    // Built in place: TokenModule is neither copyable nor movable, so the
-    // elements are constructed directly by guaranteed copy elision.
-    std::array<TokenModule, kModuleKindCount> modules_;
-};
-
-TokenModuleTable &Table() {
-    // Created on first use, destroyed at unload; thread-safe creation.
-    static TokenModuleTable table(moduleLoader != nullptr ? *moduleLoader : PlatformLoader());
-    return table;
-}
-
-TokenModule *StartedModule(int kind) {
-    TokenModuleTable &table = Table();
-    if (kind < 0 || kind >= kModuleKindCount) {
-        return nullptr;
-    }
-    // A started module needs neither its name nor a start: every step of
-    // Start would be skipped.
-    TokenModule &started = table[kind];
-    if (started.initialised == 1 && started.library != nullptr && started.functionList != nullptr &&
-        started.auxFunctionList != nullptr) {
-        return &started;
-    }
-    const char *name = ModuleLibraryName(kind);
-    if (name[0] == '\0') {
-        return nullptr;
-    }
-    TokenModule &module = table[kind];
-    // The same name twice: a missing library is looked for twice per start.
-    if (!module.Start(name, name)) {
-        return nullptr;
-    }
-    return &module;
-}
+bool Initialised(CK_RV rv) { return rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED; }
 
 }  // namespace
 
@@ -104,8 +56,17 @@ bool TokenModule::Start(const char *primaryName, const char *fallbackName) {
     if (initialised == 1) {
         return true;
     }
-    CK_RV rv = functionList->C_Initialize(nullptr);
-    if (rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+    // Java threads may call at once: the module is asked to lock with the
+    // system's own primitives. One that was already initialised by another
+    // user in the process is taken as that user left it.
+    CK_C_INITIALIZE_ARGS threads{};
+    threads.flags = CKF_OS_LOCKING_OK;
+    CK_RV rv = functionList->C_Initialize(&threads);
+    if (rv == CKR_CANT_LOCK) {
+        rv = functionList->C_Initialize(nullptr);
+        oneCallAtATime = Initialised(rv);
+    }
+    if (Initialised(rv)) {
         initialised = 1;
         return true;
     }
@@ -114,24 +75,56 @@ bool TokenModule::Start(const char *primaryName, const char *fallbackName) {
     return false;
 }
 
-const char *ModuleLibraryName(int kind) {
-    std::memset(libraryNameBuffer, 0, sizeof libraryNameBuffer);
+TokenModuleTable::TokenModuleTable(const ModuleLoader &loader)
+    : modules_{TokenModule(loader), TokenModule(loader), TokenModule(loader), TokenModule(loader),
+               TokenModule(loader)} {}
+
+TokenModuleTable &TokenModuleTable::Instance() {
+    static TokenModuleTable table(PlatformLoader());
+    return table;
+}
+
+const char *TokenModuleTable::LibraryName(int kind) {
+    std::memset(libraryName_, 0, sizeof libraryName_);
     if (kind >= 0 && kind < kModuleKindCount) {
-        std::strcpy(libraryNameBuffer, kLibraryNames[kind]);
+        std::strcpy(libraryName_, kLibraryNames[kind]);
     }
-    return libraryNameBuffer;
+    return libraryName_;
+}
+
+TokenModule *TokenModuleTable::Started(int kind) {
+    if (kind < 0 || kind >= kModuleKindCount) {
+        return nullptr;
+    }
+    TokenModule &module = modules_[static_cast<std::size_t>(kind)];
+    // A started module needs neither its name nor a start.
+    if (module.started.load(std::memory_order_acquire)) {
+        return &module;
+    }
+    std::lock_guard<std::mutex> lock(startLock_);
+    if (module.started.load(std::memory_order_relaxed)) {
+        return &module;
+    }
+    const char *name = LibraryName(kind);
+    if (name[0] == '\0') {
+        return nullptr;
+    }
+    // The same name twice: a missing library is looked for twice per start.
+    if (!module.Start(name, name)) {
+        return nullptr;
+    }
+    module.started.store(true, std::memory_order_release);
+    return &module;
 }
 
 CK_FUNCTION_LIST *ModuleFunctions(int kind) {
-    TokenModule *module = StartedModule(kind);
+    TokenModule *module = TokenModuleTable::Instance().Started(kind);
     return module != nullptr ? module->functionList : nullptr;
 }
 
 AuxFunctionList *ModuleAuxFunctions(int kind) {
-    TokenModule *module = StartedModule(kind);
+    TokenModule *module = TokenModuleTable::Instance().Started(kind);
     return module != nullptr ? module->auxFunctionList : nullptr;
 }
-
-void UseModuleLoaderForTesting(const ModuleLoader &loader) { moduleLoader = &loader; }
 
 }  // namespace kavro

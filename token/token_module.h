@@ -1,10 +1,16 @@
 // The five token modules, one per module kind: loaded and started on first
 // use, kept until the process ends (never finalised, never unloaded).
+// Starting is serialised by the table's lock; a started module's tables are
+// read without it.
 #ifndef KAVRO_TOKEN_TOKEN_MODULE_H
 #define KAVRO_TOKEN_TOKEN_MODULE_H
 
 #include "kavro/cryptoki.h"
 #include "token/module_loader.h"
+
+#include <array>
+#include <atomic>
+#include <mutex>
 
 namespace kavro {
 
@@ -19,15 +25,24 @@ public:
     // Makes no module call and keeps the library loaded.
     virtual ~TokenModule() = default;
 
-    // Loads the library, fetches both tables and initialises the module.
-    // Steps already done are skipped; a failed step unloads the library so
-    // that the next call starts over.
+    // Loads the library, fetches both tables and initialises the module,
+    // asking it to use the system's own locking so that calls can come from
+    // several threads; a module that cannot (CKR_CANT_LOCK) is initialised
+    // for one thread and marked oneCallAtATime. Steps already done are
+    // skipped; a failed step unloads the library so that the next call
+    // starts over. The caller holds the table's start lock.
     bool Start(const char *primaryName, const char *fallbackName);
 
     CK_FUNCTION_LIST *functionList = nullptr;
     AuxFunctionList *auxFunctionList = nullptr;
     LibraryHandle library = nullptr;
     unsigned char initialised = 0;
+    // Set when the module was initialised for one thread: every call into
+    // it is then made holding callLock.
+    bool oneCallAtATime = false;
+    std::mutex callLock;
+    // Set once the start has succeeded; the fields above no longer change.
+    std::atomic<bool> started{false};
 
 private:
     void Abandon();
@@ -35,17 +50,49 @@ private:
     const ModuleLoader *loader_;
 };
 
-// Fills the shared library-name buffer with the kind's file name and returns
-// it; empty for a kind without a module.
-const char *ModuleLibraryName(int kind);
+// The five modules of the process, by module kind.
+class TokenModuleTable {
+public:
+    explicit TokenModuleTable(const ModuleLoader &loader);
+    TokenModuleTable(const TokenModuleTable &) = delete;
+    TokenModuleTable &operator=(const TokenModuleTable &) = delete;
 
-// The started module's tables, or null when the kind names no module or the
-// module cannot be started.
+    // The process's table, with the platform's loader. Created on first
+    // use (thread-safe), destroyed at unload.
+    static TokenModuleTable &Instance();
+
+    // The kind's module, started; null when the kind names no module or the
+    // module cannot be started.
+    TokenModule *Started(int kind);
+
+    // Fills the table's library-name buffer with the kind's file name and
+    // returns it; empty for a kind without a module. Starts use it under
+    // the start lock.
+    const char *LibraryName(int kind);
+
+private:
+    std::mutex startLock_;
+    char libraryName_[kLibraryNameSize] = {};
+    std::array<TokenModule, kModuleKindCount> modules_;
+};
+
+// The started module's tables, from the process's table, or null.
 CK_FUNCTION_LIST *ModuleFunctions(int kind);
 AuxFunctionList *ModuleAuxFunctions(int kind);
 
-// Tests replace the loader before the first module call of the process.
-void UseModuleLoaderForTesting(const ModuleLoader &loader);
+// Holds a module's call lock when the module takes one call at a time;
+// holds nothing otherwise.
+class ModuleCallGuard {
+public:
+    explicit ModuleCallGuard(TokenModule *module) {
+        if (module != nullptr && module->oneCallAtATime) {
+            lock_ = std::unique_lock<std::mutex>(module->callLock);
+        }
+    }
+
+private:
+    std::unique_lock<std::mutex> lock_;
+};
 
 }  // namespace kavro
 

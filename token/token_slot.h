@@ -2,7 +2,8 @@
 // calls (its id, its one session, whether a token answered, the serial
 // text), and the operations that run PKCS #11 sequences on it. Every
 // operation takes the module's function list first; the operations are
-// defined in one source file per area.
+// defined in one source file per area. A caller holds the slot's lock for
+// every operation and for every read or write of its fields.
 #ifndef KAVRO_TOKEN_TOKEN_SLOT_H
 #define KAVRO_TOKEN_TOKEN_SLOT_H
 
@@ -10,13 +11,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <vector>
 
 namespace kavro {
 
-// CK_TOKEN_INFO's serial number and C_InitToken's label, in octets.
+// CK_TOKEN_INFO's serial number and C_InitToken's label, in octets; the
+// serial as text, with room for its terminator.
 constexpr std::size_t kTokenSerialSize = 16;
 constexpr std::size_t kTokenLabelSize = 32;
+constexpr std::size_t kSerialBufferSize = 20;
+
+// A token's serial as text: the 16 octets as the token gives them, zero
+// bytes after them, or "1004" when it cannot be read. Owned by the call
+// that read it.
+struct TokenSerial {
+    char text[kSerialBufferSize] = {};
+    // Up to the first zero byte, at most 16 octets.
+    std::size_t Length() const;
+};
 
 class TokenSlot {
 public:
@@ -25,7 +38,9 @@ public:
     TokenSlot &operator=(const TokenSlot &) = delete;
     virtual ~TokenSlot() = default;
 
-    // Sessions and login (session.cpp).
+    // Sessions and login (session.cpp). OpenSession returns the new
+    // session, or 0 when none was opened or its handle does not fit 32 bits
+    // (such a session is closed again and not kept).
     CK_SESSION_HANDLE OpenSession(CK_FUNCTION_LIST *functions);
     CK_RV CloseSession(CK_FUNCTION_LIST *functions);
     CK_RV LogoutSession(CK_FUNCTION_LIST *functions);
@@ -91,10 +106,9 @@ public:
                       CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength);
 
     // Token information (token_info.cpp). Reads the serial afresh into
-    // serialNumber and returns it: the 16 bytes as the token gives them,
-    // zero-terminated, or "1004" when C_GetTokenInfo fails. The text is
-    // overwritten by the next read.
-    const char *ReadTokenSerial(CK_FUNCTION_LIST *functions);
+    // serialNumber and returns a copy: the 16 bytes as the token gives them,
+    // or "1004" when C_GetTokenInfo fails.
+    TokenSerial ReadTokenSerial(CK_FUNCTION_LIST *functions);
 
     // PIN administration (pin_admin.cpp). Each returns a login result of
     // LoginWithPin, or the CK_RV of the call that changes the token.
@@ -113,7 +127,9 @@ public:
     CK_SLOT_ID slotId;
     CK_SESSION_HANDLE session = 0;  // 0: no session
     unsigned char tokenPresent = 0;  // written by discovery only
-    char serialNumber[20] = {};
+    char serialNumber[kSerialBufferSize] = {};
+    // Serialises the slot's operations: its one session never runs two at once.
+    std::mutex lock;
 };
 
 }  // namespace kavro

@@ -11,7 +11,7 @@ const CaseTable table("modules", {
     Case{"a module loads by its bare file name and starts once", {
         Call("Initialize", {Int(3)}).Returns(0),
         JournalCalls(3, {"C_GetFunctionList", "E_GetAuxFunctionList", "C_Initialize"}),
-        JournalHas(3, "C_Initialize args=null"),
+        JournalHas(3, "C_Initialize flags=0x2"),
         Mock(3, "journal-clear"),
         Call("Initialize", {Int(3)}).Returns(0),
         Call("GetSlotList", {Int(3), Null(), Null()}).Returns(1012),

@@ -1,10 +1,13 @@
-// TokenModule::Start against a scripted loader: which loads, lookups and
-// unloads each start makes, and what a failed start leaves behind.
+// TokenModule::Start and the module table against a scripted loader: which
+// loads, lookups and unloads each start makes, what a failed start leaves
+// behind, and starts asked for by several threads at once.
 #include "token/token_module.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace kavro {
@@ -17,6 +20,7 @@ struct FakeModule {
     CK_RV functionListResult = CKR_OK;
     CK_RV auxResult = CKR_OK;
     CK_RV initializeResult = CKR_OK;
+    CK_RV initializeWithoutLockingResult = CKR_OK;
     std::vector<std::string> calls;
 };
 
@@ -25,8 +29,15 @@ CK_FUNCTION_LIST fakeFunctions;
 AuxFunctionList fakeAux;
 int handleToken;
 
-CK_RV FakeInitialize(void *) {
-    fake->calls.push_back("C_Initialize");
+CK_RV FakeInitialize(void *args) {
+    if (args == nullptr) {
+        fake->calls.push_back("C_Initialize for one thread");
+        return fake->initializeWithoutLockingResult;
+    }
+    const auto *threads = static_cast<CK_C_INITIALIZE_ARGS *>(args);
+    fake->calls.push_back(threads->flags == CKF_OS_LOCKING_OK && threads->CreateMutex == nullptr
+                              ? "C_Initialize"
+                              : "C_Initialize with other arguments");
     return fake->initializeResult;
 }
 
@@ -145,14 +156,45 @@ TEST_F(TokenModuleStart, ATableReportedAsGivenButLeftNullIsRefused) {
     ExpectUnloaded(token_);
 }
 
+TEST_F(TokenModuleStart, AModuleThatCannotLockIsStartedForOneThreadAndSaysSo) {
+    module_.initializeResult = CKR_CANT_LOCK;
+    EXPECT_TRUE(token_.Start("a", "a"));
+    EXPECT_EQ(module_.calls, (Calls{"load a", "C_GetFunctionList", "E_GetAuxFunctionList", "C_Initialize",
+                                    "C_Initialize for one thread"}));
+    EXPECT_TRUE(token_.oneCallAtATime);
+
+    FakeModule refusing;
+    refusing.initializeResult = CKR_CANT_LOCK;
+    refusing.initializeWithoutLockingResult = CKR_GENERAL_ERROR;
+    fake = &refusing;
+    TokenModule token(fakeLoader);
+    EXPECT_FALSE(token.Start("b", "b"));
+    ExpectUnloaded(token);
+}
+
+TEST_F(TokenModuleStart, ThreadsAskingAtOnceStartTheModuleOnce) {
+    TokenModuleTable table(fakeLoader);
+    std::vector<std::thread> threads;
+    std::atomic<int> started{0};
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&] { started += table.Started(2) != nullptr ? 1 : 0; });
+    }
+    for (std::thread &thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(started, 8);
+    EXPECT_EQ(module_.calls, (Calls{"load dunmere-ca.dll", "C_GetFunctionList", "E_GetAuxFunctionList", "C_Initialize"}));
+}
+
 TEST(ModuleLibraryName, NamesTheFiveKindsAndNothingElse) {
-    EXPECT_STREQ(ModuleLibraryName(0), "zelcsp11.dll");
-    EXPECT_STREQ(ModuleLibraryName(1), "orbeka-ca_csp11.dll");
-    EXPECT_STREQ(ModuleLibraryName(2), "dunmere-ca.dll");
-    EXPECT_STREQ(ModuleLibraryName(3), "talvis-ca.dll");
-    EXPECT_STREQ(ModuleLibraryName(4), "MorvenCA.dll");
+    TokenModuleTable table(PlatformLoader());
+    EXPECT_STREQ(table.LibraryName(0), "zelcsp11.dll");
+    EXPECT_STREQ(table.LibraryName(1), "orbeka-ca_csp11.dll");
+    EXPECT_STREQ(table.LibraryName(2), "dunmere-ca.dll");
+    EXPECT_STREQ(table.LibraryName(3), "talvis-ca.dll");
+    EXPECT_STREQ(table.LibraryName(4), "MorvenCA.dll");
     for (int kind : {5, -1, 100, 1000}) {
-        EXPECT_STREQ(ModuleLibraryName(kind), "") << kind;
+        EXPECT_STREQ(table.LibraryName(kind), "") << kind;
     }
 }
 

@@ -536,10 +536,8 @@ class HostileInputTest {
                 .slotId()
                 .precedence()
                 .requiredOut(3, "handle");
-        // A negative ordinal succeeds without looking at a key; 0 is refused before any module call.
-        selector(method, 2, "ordinal", succeeds(0).writes(3, ints(-7))
-                .calls("C_FindObjectsInit", "C_FindObjectsFinal"), true, Integer.MIN_VALUE, -1);
-        method.with("ordinal 0", 2, 0, refused(1011));
+        // Keys count from 1: an ordinal of 0 or below names none and is refused before any module call.
+        selector(method, 2, "ordinal", refused(1011), true, Integer.MIN_VALUE, -1, 0);
         // One past the four keys of the class, and the largest ordinal: the search runs out after the fifth
         // C_FindObjects. The public-key search leaves 0 in the handle, the private-key search leaves it alone.
         Expect beyond = fails(1011).writes(3, ints(publicKeys ? 0 : -7))

@@ -85,16 +85,15 @@ class KeyLookupMockTest {
     }
 
     @Test
-    void aNegativeOrdinalSucceedsAndLeavesTheHandle() {
+    void aNegativeOrdinalIsRefusedWithoutASearchAndLeavesTheHandle() {
         MockToken token = MockToken.connect(KIND);
         token.privateKey("01");
         token.publicKey("01");
         int[] handle = {-7};
-        assertEquals(0, enumPrivate(token, -1, handle));
-        assertEquals(0, enumPublic(token, Integer.MIN_VALUE, handle));
+        assertEquals(1011, enumPrivate(token, -1, handle));
+        assertEquals(1011, enumPublic(token, Integer.MIN_VALUE, handle));
         assertArrayEquals(new int[] {-7}, handle);
-        assertEquals(List.of("C_FindObjectsInit", "C_FindObjectsFinal", "C_FindObjectsInit", "C_FindObjectsFinal"),
-                token.mock.callNames());
+        assertEquals(List.of(), token.mock.callNames());
     }
 
     @Test

@@ -19,6 +19,7 @@
 //                                  leave functions they lack unset (the functions kavro calls)
 //   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
+//   overlaps                       -> how many calls came on a session while another call ran there
 //   journal-clear
 //   state SLOT                     -> login, sessions, PINs and label of the slot's token
 //
@@ -42,6 +43,11 @@ namespace mock {
 State &Mock() {
     static State state;
     return state;
+}
+
+std::recursive_mutex &ModuleLock() {
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 void Note(const std::string &line) {
@@ -200,7 +206,10 @@ bool Run(const Command &command, std::string &reply) {
         bool initialised = Mock().initialised;
         CK_SESSION_HANDLE nextSession = Mock().nextSession;
         CK_OBJECT_HANDLE nextObject = Mock().nextObject;
+        // Calls still running keep their marks.
+        std::map<CK_SESSION_HANDLE, int> busySessions = std::move(Mock().busySessions);
         Mock() = State();
+        Mock().busySessions = std::move(busySessions);
         RestoreEntries();
         // Handles keep growing so that stale handles from earlier tests stay invalid.
         Mock().initialised = initialised;
@@ -300,6 +309,10 @@ bool Run(const Command &command, std::string &reply) {
         for (const std::string &line : Mock().journal) reply += line + "\n";
         return true;
     }
+    if (verb == "overlaps") {
+        reply += std::to_string(Mock().overlaps) + "\n";
+        return true;
+    }
     if (verb == "journal-clear") {
         Mock().journal.clear();
         return true;
@@ -337,6 +350,7 @@ bool Run(const Command &command, std::string &reply) {
 // reason in reply. The reply is cut to replySize - 1 bytes and terminated;
 // the return value 1 tells that it was cut.
 MOCK_EXPORT int MockControl(const char *commands, char *reply, unsigned long replySize) {
+    std::lock_guard<std::recursive_mutex> lock(mock::ModuleLock());
     std::string text(commands ? commands : "");
     std::string output;
     bool ok = true;

@@ -5,6 +5,10 @@
 #include "mock_state.h"
 
 #include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <tuple>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -149,7 +153,13 @@ bool SignMechanismKnown(CK_MECHANISM_TYPE mechanism) {
 // --- general ---
 
 CK_RV MockInitialize(void *args) {
-    JOURNAL("C_Initialize args=" << (args ? "set" : "null"));
+    if (args == nullptr) {
+        JOURNAL("C_Initialize args=null");
+    } else {
+        const auto *threads = static_cast<CK_C_INITIALIZE_ARGS *>(args);
+        JOURNAL("C_Initialize flags=0x" << std::hex << threads->flags << std::dec
+                                        << (threads->CreateMutex != nullptr ? " mutexes" : ""));
+    }
     SCRIPTED("C_Initialize");
     if (Mock().initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
     Mock().initialised = true;
@@ -654,61 +664,103 @@ Function Unsupported() {
     return reinterpret_cast<Function>(&NotSupported);
 }
 
+// Every entry runs under the module's one lock, as a module initialised for
+// several threads must be safe to call from them; the control interface
+// takes the lock too. An entry that names a session first marks the session
+// busy for the call: a second call on a session while one runs there is an
+// overlap, which a caller must never cause. The mock counts overlaps (and
+// journals them); the knob overlap.window.us holds each call open that long
+// before it runs, so that overlaps have time to show.
+template <typename Function, Function function, bool bySession>
+struct Entry;
+
+template <typename... Args, CK_RV (*function)(Args...), bool bySession>
+struct Entry<CK_RV (*)(Args...), function, bySession> {
+    static CK_RV Call(Args... args) {
+        CK_SESSION_HANDLE session = 0;
+        long long window = 0;
+        if constexpr (bySession) {
+            session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
+            std::lock_guard<std::recursive_mutex> lock(ModuleLock());
+            if (Mock().busySessions[session]++ > 0) {
+                ++Mock().overlaps;
+                JOURNAL("overlap session=" << session);
+            }
+            window = Knob("overlap.window.us", 0);
+        }
+        if (window > 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(window));
+        }
+        std::lock_guard<std::recursive_mutex> lock(ModuleLock());
+        CK_RV rv = function(args...);
+        if constexpr (bySession) {
+            auto busy = Mock().busySessions.find(session);
+            if (busy != Mock().busySessions.end() && --busy->second <= 0) {
+                Mock().busySessions.erase(busy);
+            }
+        }
+        return rv;
+    }
+};
+
+#define ENTRY(function) &Entry<decltype(&function), &function, false>::Call
+#define SESSION_ENTRY(function) &Entry<decltype(&function), &function, true>::Call
+
 CK_FUNCTION_LIST functionList = [] {
     CK_FUNCTION_LIST list;
     std::memset(&list, 0, sizeof list);
     list.version.major = 2;
     list.version.minor = 40;
-    list.C_Initialize = MockInitialize;
-    list.C_Finalize = MockFinalize;
-    list.C_GetInfo = MockGetInfo;
+    list.C_Initialize = ENTRY(MockInitialize);
+    list.C_Finalize = ENTRY(MockFinalize);
+    list.C_GetInfo = ENTRY(MockGetInfo);
     list.C_GetFunctionList = MockGetFunctionList;
-    list.C_GetSlotList = MockGetSlotList;
-    list.C_GetSlotInfo = MockGetSlotInfo;
-    list.C_GetTokenInfo = MockGetTokenInfo;
+    list.C_GetSlotList = ENTRY(MockGetSlotList);
+    list.C_GetSlotInfo = ENTRY(MockGetSlotInfo);
+    list.C_GetTokenInfo = ENTRY(MockGetTokenInfo);
     list.C_GetMechanismList = Unsupported<CK_C_GetMechanismList>();
     list.C_GetMechanismInfo = Unsupported<CK_C_GetMechanismInfo>();
-    list.C_InitToken = MockInitToken;
-    list.C_InitPIN = MockInitPIN;
-    list.C_SetPIN = MockSetPIN;
-    list.C_OpenSession = MockOpenSession;
-    list.C_CloseSession = MockCloseSession;
-    list.C_CloseAllSessions = MockCloseAllSessions;
-    list.C_GetSessionInfo = MockGetSessionInfo;
+    list.C_InitToken = ENTRY(MockInitToken);
+    list.C_InitPIN = SESSION_ENTRY(MockInitPIN);
+    list.C_SetPIN = SESSION_ENTRY(MockSetPIN);
+    list.C_OpenSession = ENTRY(MockOpenSession);
+    list.C_CloseSession = SESSION_ENTRY(MockCloseSession);
+    list.C_CloseAllSessions = ENTRY(MockCloseAllSessions);
+    list.C_GetSessionInfo = SESSION_ENTRY(MockGetSessionInfo);
     list.C_GetOperationState = Unsupported<CK_C_GetOperationState>();
     list.C_SetOperationState = Unsupported<CK_C_SetOperationState>();
-    list.C_Login = MockLogin;
-    list.C_Logout = MockLogout;
+    list.C_Login = SESSION_ENTRY(MockLogin);
+    list.C_Logout = SESSION_ENTRY(MockLogout);
     list.C_CreateObject = Unsupported<CK_C_CreateObject>();
     list.C_CopyObject = Unsupported<CK_C_CopyObject>();
     list.C_DestroyObject = Unsupported<CK_C_DestroyObject>();
     list.C_GetObjectSize = Unsupported<CK_C_GetObjectSize>();
-    list.C_GetAttributeValue = MockGetAttributeValue;
+    list.C_GetAttributeValue = SESSION_ENTRY(MockGetAttributeValue);
     list.C_SetAttributeValue = Unsupported<CK_C_SetAttributeValue>();
-    list.C_FindObjectsInit = MockFindObjectsInit;
-    list.C_FindObjects = MockFindObjects;
-    list.C_FindObjectsFinal = MockFindObjectsFinal;
-    list.C_EncryptInit = MockEncryptInit;
-    list.C_Encrypt = MockEncrypt;
+    list.C_FindObjectsInit = SESSION_ENTRY(MockFindObjectsInit);
+    list.C_FindObjects = SESSION_ENTRY(MockFindObjects);
+    list.C_FindObjectsFinal = SESSION_ENTRY(MockFindObjectsFinal);
+    list.C_EncryptInit = SESSION_ENTRY(MockEncryptInit);
+    list.C_Encrypt = SESSION_ENTRY(MockEncrypt);
     list.C_EncryptUpdate = Unsupported<CK_C_EncryptUpdate>();
     list.C_EncryptFinal = Unsupported<CK_C_EncryptFinal>();
-    list.C_DecryptInit = MockDecryptInit;
-    list.C_Decrypt = MockDecrypt;
+    list.C_DecryptInit = SESSION_ENTRY(MockDecryptInit);
+    list.C_Decrypt = SESSION_ENTRY(MockDecrypt);
     list.C_DecryptUpdate = Unsupported<CK_C_DecryptUpdate>();
     list.C_DecryptFinal = Unsupported<CK_C_DecryptFinal>();
-    list.C_DigestInit = MockDigestInit;
-    list.C_Digest = MockDigest;
+    list.C_DigestInit = SESSION_ENTRY(MockDigestInit);
+    list.C_Digest = SESSION_ENTRY(MockDigest);
     list.C_DigestUpdate = Unsupported<CK_C_DigestUpdate>();
     list.C_DigestKey = Unsupported<CK_C_DigestKey>();
     list.C_DigestFinal = Unsupported<CK_C_DigestFinal>();
-    list.C_SignInit = MockSignInit;
-    list.C_Sign = MockSign;
+    list.C_SignInit = SESSION_ENTRY(MockSignInit);
+    list.C_Sign = SESSION_ENTRY(MockSign);
     list.C_SignUpdate = Unsupported<CK_C_SignUpdate>();
     list.C_SignFinal = Unsupported<CK_C_SignFinal>();
     list.C_SignRecoverInit = Unsupported<CK_C_SignRecoverInit>();
     list.C_SignRecover = Unsupported<CK_C_SignRecover>();
-    list.C_VerifyInit = MockVerifyInit;
-    list.C_Verify = MockVerify;
+    list.C_VerifyInit = SESSION_ENTRY(MockVerifyInit);
+    list.C_Verify = SESSION_ENTRY(MockVerify);
     list.C_VerifyUpdate = Unsupported<CK_C_VerifyUpdate>();
     list.C_VerifyFinal = Unsupported<CK_C_VerifyFinal>();
     list.C_VerifyRecoverInit = Unsupported<CK_C_VerifyRecoverInit>();
@@ -743,8 +795,11 @@ const std::map<std::string, void (*)(CK_FUNCTION_LIST &)> entryClearers = {
     MOCK_ENTRY(C_SignInit), MOCK_ENTRY(C_Sign), MOCK_ENTRY(C_VerifyInit), MOCK_ENTRY(C_Verify),
 };
 #undef MOCK_ENTRY
+#undef ENTRY
+#undef SESSION_ENTRY
 
 CK_RV MockGetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
+    std::lock_guard<std::recursive_mutex> lock(ModuleLock());
     JOURNAL("C_GetFunctionList");
     SCRIPTED("C_GetFunctionList");
     if (list == nullptr) return CKR_ARGUMENTS_BAD;
@@ -753,6 +808,7 @@ CK_RV MockGetFunctionList(CK_FUNCTION_LIST_PTR_PTR list) {
 }
 
 CK_RV MockGetPinStatus(CK_SLOT_ID id, PinStatus *status) {
+    std::lock_guard<std::recursive_mutex> lock(ModuleLock());
     JOURNAL("GetPinStatus slot=" << id);
     SCRIPTED("GetPinStatus");
     MockSlot *slot = FindSlot(id);
@@ -780,6 +836,7 @@ bool ClearEntry(const std::string &function) {
 void RestoreEntries() { functionList = builtList; }
 
 CK_RV GetAuxFunctionList(AuxFunctionList **list) {
+    std::lock_guard<std::recursive_mutex> lock(ModuleLock());
     JOURNAL("E_GetAuxFunctionList");
     SCRIPTED("E_GetAuxFunctionList");
     if (list == nullptr) return CKR_ARGUMENTS_BAD;

@@ -7,6 +7,7 @@
 
 #include <deque>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -87,7 +88,12 @@ struct State {
     CK_SESSION_HANDLE nextSession = 1;
     CK_OBJECT_HANDLE nextObject = 1;
     std::vector<std::string> journal;
+    std::map<CK_SESSION_HANDLE, int> busySessions;  // calls running per session
+    long overlaps = 0;                               // calls made on a busy session
 };
+
+// The module's one lock: held by every entry and by the control interface.
+std::recursive_mutex &ModuleLock();
 
 State &Mock();
 
