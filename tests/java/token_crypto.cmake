@@ -4,3 +4,6 @@ kavro_java_test(KeyLookupMockTest)
 kavro_java_test(SigningMockTest)
 kavro_java_test(DigestCipherMockTest)
 kavro_java_test(SoftHsmTokenCryptoTest)
+
+# Java threads at once: on the mock's one slot and on two SoftHSM2 slots.
+kavro_java_test(ConcurrencyTest)

@@ -166,6 +166,23 @@ TEST_F(ObjectSearchTest, AnImpossibleAttributeSizeIsAFailedReadAndLeavesNoSearch
     EXPECT_EQ("C_FindObjectsFinal", fake.calls.back());
 }
 
+TEST_F(ObjectSearchTest, LengthsBeyondTheCapAreFailedReadsWithoutAnAllocation) {
+    FakeObject object{5, ByteBuffer(kAttributeValueCap, 0x01)};
+    fake.objects = {object};
+    AttributeValue value{CKA_ID, {}};
+    ASSERT_EQ(CKR_OK, ReadAttributes(&functions, 7, 5, &value, 1));
+    EXPECT_EQ(kAttributeValueCap, value.value.size());
+    // 2^33 octets (where CK_ULONG can say so) would once have been allocated.
+    for (CK_ULONG announced :
+         {kAttributeValueCap + 1, static_cast<CK_ULONG>(sizeof(CK_ULONG) > 4 ? 0x200000000ULL : 0x80000000ULL)}) {
+        object.announced = announced;
+        fake.objects = {object};
+        fake.calls.clear();
+        EXPECT_EQ(CKR_FUNCTION_FAILED, ReadAttributes(&functions, 7, 5, &value, 1)) << announced;
+        EXPECT_EQ((std::vector<std::string>{"size"}), fake.calls);
+    }
+}
+
 TEST_F(ObjectSearchTest, LongSerialIsComparedAndItsIdKeptWhole) {
     // Longer than a 50-octet staging slot.
     ByteBuffer serialNumber{0x02, 60};

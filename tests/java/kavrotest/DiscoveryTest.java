@@ -168,6 +168,20 @@ class DiscoveryTest {
     }
 
     @Test
+    void aFailedFetchRegistersAndReportsNothing() {
+        // The size query counts three slots; the fetch fails and writes no id.
+        assertEquals(0, Kavro.Initialize(1));
+        mock.run("slot 0x3301; slot 0x3302; slot 0x3303; fail C_GetSlotList 0x5 skip=1; journal-clear");
+        int[] ids = {-5, -5, -5};
+        int[] count = {-5};
+        assertEquals(1012, Kavro.GetSlotList(1, ids, count));
+        assertArrayEquals(new int[] {-5, -5, -5}, ids);
+        assertEquals(0, count[0]);
+        assertEquals(List.of("C_GetSlotList", "C_GetSlotList"), mock.callNames(), "no token asked after it");
+        assertEquals(1002, Kavro.DisconnectToken(1, 0), "no slot 0 made up from the unwritten ids");
+    }
+
+    @Test
     void aTokenThatFailsToAnswerIsCountedAsAbsentAndDiscoveryGoesOn() {
         mock.run("slot 801; slot 802; slot 803; fail C_GetTokenInfo 0x30 skip=1");
         int[] ids = {-5, -5, -5};

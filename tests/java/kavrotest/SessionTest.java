@@ -3,6 +3,7 @@ package kavrotest;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assumptions.assumeTrue;
 
 import Brelmont.Kavro;
 import java.nio.charset.StandardCharsets;
@@ -99,6 +100,20 @@ class SessionTest {
             assertEquals(0x30, Kavro.DisconnectToken(KIND, 1005));
             MOCK.clearJournal();
             assertEquals(0, Kavro.DisconnectToken(KIND, 1005));
+            assertEquals(List.of(), MOCK.journal());
+        }
+
+        @Test
+        void aSessionWithAHandleJavaCannotCarryIsClosedAndNotKept() {
+            assumeTrue("64".equals(System.getProperty("sun.arch.data.model")),
+                    "CK_ULONG is 32 bits here: no handle is wider than a Java int");
+            discover("slot 1010");
+            MOCK.run("set session.handle 0x100000005");
+            assertEquals(0, Kavro.ConnectToken(KIND, 1010));
+            assertEquals(List.of("C_CloseSession session=4294967301"), MOCK.calls("C_CloseSession"));
+            assertEquals("0", MOCK.state(1010, "sessions"));
+            MOCK.clearJournal();
+            assertEquals(0, Kavro.DisconnectToken(KIND, 1010), "no session was kept to close");
             assertEquals(List.of(), MOCK.journal());
         }
 

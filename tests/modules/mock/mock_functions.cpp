@@ -338,7 +338,10 @@ CK_RV MockOpenSession(CK_SLOT_ID id, CK_FLAGS flags, void *application, CK_NOTIF
     if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
     if (handle == nullptr) return CKR_ARGUMENTS_BAD;
     MockSession session;
-    session.handle = Mock().nextSession++;
+    // The knob session.handle forces the next handle, for handles wider than Java's ints.
+    long long forced = Knob("session.handle", 0);
+    session.handle = forced != 0 ? static_cast<CK_SESSION_HANDLE>(forced) : Mock().nextSession++;
+    Mock().knobs.erase("session.handle");
     session.slot = id;
     session.flags = flags;
     Mock().sessions[session.handle] = session;
@@ -669,8 +672,9 @@ Function Unsupported() {
 // takes the lock too. An entry that names a session first marks the session
 // busy for the call: a second call on a session while one runs there is an
 // overlap, which a caller must never cause. The mock counts overlaps (and
-// journals them); the knob overlap.window.us holds each call open that long
-// before it runs, so that overlaps have time to show.
+// journals them); the knob overlap.window.us holds every call open that long
+// before it runs, so that overlaps, and callers' own races around a call,
+// have time to show.
 template <typename Function, Function function, bool bySession>
 struct Entry;
 
@@ -679,12 +683,14 @@ struct Entry<CK_RV (*)(Args...), function, bySession> {
     static CK_RV Call(Args... args) {
         CK_SESSION_HANDLE session = 0;
         long long window = 0;
-        if constexpr (bySession) {
-            session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
+        {
             std::lock_guard<std::recursive_mutex> lock(ModuleLock());
-            if (Mock().busySessions[session]++ > 0) {
-                ++Mock().overlaps;
-                JOURNAL("overlap session=" << session);
+            if constexpr (bySession) {
+                session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
+                if (Mock().busySessions[session]++ > 0) {
+                    ++Mock().overlaps;
+                    JOURNAL("overlap session=" << session);
+                }
             }
             window = Knob("overlap.window.us", 0);
         }
