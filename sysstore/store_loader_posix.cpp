@@ -35,7 +35,7 @@ std::string ModulePath() {
 
 // The sanitizers' runtime refuses to load a library with RTLD_DEEPBIND; a
 // sanitizer build serves the C++ tests, where no JVM handler needs the guard.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr int kGuardBinding = 0;
 #else
 constexpr int kGuardBinding = RTLD_DEEPBIND;

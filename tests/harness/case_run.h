@@ -7,6 +7,7 @@
 #include "harness.h"
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ public:
 
 private:
     using ControlFunction = int (*)(const char *commands, char *reply, unsigned long replySize);
+    std::mutex mutex_;
     ControlFunction controls_[5] = {};
 };
 

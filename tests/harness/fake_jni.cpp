@@ -174,16 +174,19 @@ std::string ToUtf8(const std::u16string &chars) {
 // The name of every slot, by its index in the table.
 constexpr std::size_t kSlotCount = sizeof(JNINativeInterface_) / sizeof(void *);
 
-const char *SlotName(std::size_t index) {
-    static const char *names[kSlotCount] = {};
-    static bool filled = false;
-    if (!filled) {
+struct SlotNames {
+    const char *names[kSlotCount] = {};
+    SlotNames() {
 #define KAVRO_SLOT_NAME(name) names[offsetof(JNINativeInterface_, name) / sizeof(void *)] = #name;
         KAVRO_JNI_SLOTS(KAVRO_SLOT_NAME)
 #undef KAVRO_SLOT_NAME
-        filled = true;
     }
-    return index < kSlotCount && names[index] != nullptr ? names[index] : "(unnamed slot)";
+};
+
+const char *SlotName(std::size_t index) {
+    // Filled once, whichever thread asks first.
+    static const SlotNames slots;
+    return index < kSlotCount && slots.names[index] != nullptr ? slots.names[index] : "(unnamed slot)";
 }
 
 template <std::size_t Index>

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <thread>
+#include <mutex>
+#include <memory>
 #include <tuple>
 #include <utility>
 
@@ -630,7 +633,47 @@ Step BytesHexAre(const std::string &array, const std::string &hex) {
                     jobject object = run.Named(array);
                     if (object == nullptr) return;
                     std::string actual = HexOf(run.jvm.BytesOf(object));
-                    if (actual != hex) run.Fail(array + " holds " + actual + ", expected " + hex);
+                    std::string expected = run.Expand(hex);
+                    if (actual != expected) run.Fail(array + " holds " + actual + ", expected " + expected);
+                }};
+}
+
+Step SaveHex(const std::string &array, const std::string &name) {
+    return Step{"keep " + array + " as ${" + name + "}", [array, name](CaseRun &run) {
+                    jobject object = run.Named(array);
+                    if (object != nullptr) run.saved[name] = HexOf(run.jvm.BytesOf(object));
+                }};
+}
+
+Step AtOnce(int threads, int rounds, std::vector<Step> steps) {
+    std::string description = std::to_string(threads) + " threads at once, " + std::to_string(rounds) + " rounds of";
+    for (const Step &step : steps) description += "\n        " + step.description;
+    return Step{description, [threads, rounds, steps](CaseRun &run) {
+                    std::vector<std::unique_ptr<CaseRun>> runs;
+                    for (int t = 0; t < threads; ++t) {
+                        runs.push_back(std::make_unique<CaseRun>(run.exports, run.mocks));
+                        runs.back()->saved = run.saved;
+                    }
+                    std::vector<std::thread> workers;
+                    for (int t = 0; t < threads; ++t) {
+                        workers.emplace_back([&, t] {
+                            CaseRun &mine = *runs[static_cast<std::size_t>(t)];
+                            for (int round = 0; round < rounds && !mine.Failed(); ++round) {
+                                for (std::size_t i = 0; i < steps.size() && !mine.Failed(); ++i) {
+                                    const Step &step = steps[i];
+                                    step.run(mine);
+                                    if (mine.Failed()) {
+                                        mine.Fail("thread " + std::to_string(t) + ", round " + std::to_string(round) +
+                                                  ", at " + step.description);
+                                    }
+                                }
+                            }
+                        });
+                    }
+                    for (std::thread &worker : workers) worker.join();
+                    for (const auto &mine : runs) {
+                        for (const std::string &failure : mine->failures) run.Fail(failure);
+                    }
                 }};
 }
 
@@ -794,6 +837,7 @@ std::string CaseRun::FilePath(const std::string &path) {
 }
 
 bool Mocks::Control(int kind, const std::string &commands, std::string &reply) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (kind < 0 || kind > 4) {
         reply = "no mock for kind " + std::to_string(kind);
         return false;

@@ -127,13 +127,20 @@ Step StateHas(int kind, std::int64_t slot, const std::string &text);      // "st
 Step SearchesClosed(int kind);
 Step IntsAre(const std::string &array, const std::vector<jint> &ints);
 Step BytesAre(const std::string &array, const std::string &text);
-Step BytesHexAre(const std::string &array, const std::string &hex);
+Step BytesHexAre(const std::string &array, const std::string &hex);  // hex may name ${saved} values
 Step SameBytes(const std::string &array, const std::string &other);  // two byte[]s hold the same octets
 Step ByteArraysHexAre(const std::string &array, const std::vector<std::string> &hex);  // a byte[][], element by element
 Step GivenBack(const std::string &array, Release how);
 // Writes the first length octets of a named array (all when length is
 // negative) to a file of the files folder, for checks outside the harness.
 Step SaveBytes(const std::string &array, const std::string &path, jint length = -1);
+// Keeps what a named byte[] holds, in hex, for ${name}.
+Step SaveHex(const std::string &array, const std::string &name);
+// Runs the steps on several threads at once, each thread on a fake JVM of
+// its own with the case's saved values, every thread the given number of
+// rounds. Steps that script a mock do not belong here: the threads only
+// call and check.
+Step AtOnce(int threads, int rounds, std::vector<Step> steps);
 
 struct Case {
     std::string name;
