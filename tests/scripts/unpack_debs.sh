@@ -32,6 +32,7 @@ for package in "$@"; do
     fi
     deb=$(ls "$root/.debs/${package}_"*"_$arch.deb")
     dpkg-deb -x "$deb" "$root"
-    dpkg-deb -f "$deb" Version >"$stamp"
+    # The version it stands for: the native one, even when the archive's came instead.
+    echo "${version:-$(dpkg-deb -f "$deb" Version)}" >"$stamp"
     echo "unpacked $(basename "$deb")"
 done
