@@ -6,6 +6,7 @@
 #include "fake_jni.h"
 #include "harness.h"
 
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -57,8 +58,14 @@ public:
 // line per case and the reasons of each failure. Returns the failures.
 int RunCases(const Exports &exports, const std::string &filter);
 
-// The short names of the 27 methods, in the order of Brelmont.Kavro.
-std::vector<std::string> MethodNames();
+// The 27 methods in the order of Brelmont.Kavro: the short name, and the
+// argument bytes of the 32-bit __stdcall function that N of its decorated
+// export _Java_Brelmont_Kavro_X@N names.
+struct MethodName {
+    std::string name;
+    std::size_t argumentBytes;
+};
+std::vector<MethodName> MethodNames();
 
 // The fake JVM's own checks: each misuse it must report, made on purpose.
 int RunSelfTest();

@@ -242,6 +242,12 @@ Outcome ToOutcome(CaseRun &run, jobject result) {
     return outcome;
 }
 
+// The stack bytes of one argument of a 32-bit __stdcall function.
+template <typename T>
+constexpr std::size_t StackBytes() {
+    return (sizeof(T) + 3) / 4 * 4;
+}
+
 // Calls an export through its JNI signature.
 template <typename Signature>
 struct Invoker;
@@ -250,6 +256,9 @@ template <typename R, typename... P>
 struct Invoker<R(P...)> {
     using Function = R(JNICALL *)(JNIEnv *, jclass, P...);
     static constexpr std::size_t kArity = sizeof...(P);
+    // N of the decorated name _X@N: what the callee pops, JNIEnv* and jclass included.
+    static constexpr std::size_t kArgumentBytes =
+        StackBytes<JNIEnv *>() + StackBytes<jclass>() + (std::size_t{0} + ... + StackBytes<P>());
 
     static Outcome Invoke(void *address, CaseRun &run, const std::vector<Arg> &args) {
         return InvokeWith(reinterpret_cast<Function>(address), run, args, std::index_sequence_for<P...>{});
@@ -270,12 +279,14 @@ struct Invoker<R(P...)> {
 struct MethodInfo {
     const char *name;
     std::size_t arity;
+    std::size_t argumentBytes;
     Outcome (*invoke)(void *address, CaseRun &run, const std::vector<Arg> &args);
 };
 
 const std::vector<MethodInfo> &Methods() {
     static const std::vector<MethodInfo> methods = {
-#define KAVRO_METHOD_INFO(name, signature) {#name, Invoker<signature>::kArity, &Invoker<signature>::Invoke},
+#define KAVRO_METHOD_INFO(name, signature) \
+    {#name, Invoker<signature>::kArity, Invoker<signature>::kArgumentBytes, &Invoker<signature>::Invoke},
         KAVRO_METHODS(KAVRO_METHOD_INFO)
 #undef KAVRO_METHOD_INFO
     };
@@ -860,9 +871,9 @@ int RunCases(const Exports &exports, const std::string &filter) {
     return failed;
 }
 
-std::vector<std::string> MethodNames() {
-    std::vector<std::string> names;
-    for (const MethodInfo &method : Methods()) names.push_back(method.name);
+std::vector<MethodName> MethodNames() {
+    std::vector<MethodName> names;
+    for (const MethodInfo &method : Methods()) names.push_back({method.name, method.argumentBytes});
     return names;
 }
 

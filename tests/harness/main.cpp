@@ -1,7 +1,8 @@
 // The kavro test harness: loads the library (kavro.dll or libkavro.so) the
-// way a JVM does, resolves the Java_Brelmont_Kavro_* exports by name, and
-// runs the case tables against the mock modules, found by their bare file
-// names on the platform's library search path.
+// way a JVM does, resolves the Java_Brelmont_Kavro_* exports by name (a
+// 32-bit DLL's by their decorated names), and runs the case tables against
+// the mock modules, found by their bare file names on the platform's library
+// search path.
 //
 //   kavro_harness [--case TEXT] [--files DIR] LIBRARY
 //                                         run the cases whose "area: name" contains TEXT; the
@@ -61,19 +62,34 @@ int main(int argc, char **argv) {
     harness::Exports exports;
     exports.library = libraryPath;
     exports.files = files;
+    // As a 32-bit JVM binds: the decorated name first, then the plain one.
+    // Only a 32-bit Windows library has the decorated names.
     std::string missing;
+    std::string firstBound;
     int found = 0;
-    for (const std::string &name : harness::MethodNames()) {
-        void *address = harness::FindExport(library, ("Java_Brelmont_Kavro_" + name).c_str());
-        exports.methods[name] = address;
+    int decorated = 0;
+    for (const harness::MethodName &method : harness::MethodNames()) {
+        std::string plain = "Java_Brelmont_Kavro_" + method.name;
+        std::string name = "_" + plain + "@" + std::to_string(method.argumentBytes);
+        void *address = harness::FindExport(library, name.c_str());
+        if (address != nullptr) {
+            ++decorated;
+        } else {
+            name = plain;
+            address = harness::FindExport(library, name.c_str());
+        }
+        exports.methods[method.name] = address;
         if (address != nullptr) {
             ++found;
+            if (firstBound.empty()) firstBound = name;
         } else {
-            missing += " " + name;
+            missing += " " + method.name;
         }
     }
-    std::printf("%s: %d of %u exports found%s%s\n", libraryPath.c_str(), found,
-                static_cast<unsigned>(exports.methods.size()), missing.empty() ? "" : "; missing:", missing.c_str());
+    std::printf("%s: %d of %u exports found, %d by decorated names (first bound: %s)%s%s\n", libraryPath.c_str(),
+                found, static_cast<unsigned>(exports.methods.size()), decorated,
+                firstBound.empty() ? "none" : firstBound.c_str(), missing.empty() ? "" : "; missing:",
+                missing.c_str());
     int failed = harness::RunCases(exports, filter);
     return failed == 0 ? 0 : 1;
 }
