@@ -18,18 +18,24 @@ struct Exports {
     std::string library;
     std::map<std::string, void *> methods;  // by short name, for example "Login"
     std::string files;                      // the files folder (--files), or empty
+    std::string mockFiles;                  // the mocks' own files (--mock-files), or empty
 };
 
 // The mock modules, opened by their bare file names through the same
 // loader search the library uses, so both reach the same loaded instance.
+// Where the library reaches them through the module bridge (--mock-files),
+// the mock of kind K is the file mock-K beside the others, opened by that
+// path, which the bridge's configuration names too.
 class Mocks {
 public:
+    explicit Mocks(std::string mockFiles) : mockFiles_(std::move(mockFiles)) {}
     // Runs commands on the kind's mock; false with the reason in reply.
     bool Control(int kind, const std::string &commands, std::string &reply);
 
 private:
     using ControlFunction = int (*)(const char *commands, char *reply, unsigned long replySize);
     ControlFunction controls_[5] = {};
+    std::string mockFiles_;
 };
 
 class CaseRun {

@@ -811,9 +811,14 @@ bool Mocks::Control(int kind, const std::string &commands, std::string &reply) {
     }
     if (controls_[kind] == nullptr) {
         std::string error;
-        void *library = OpenLibrary(kModuleFileNames[kind], error);
+        std::string name = kModuleFileNames[kind];
+        if (!mockFiles_.empty()) {
+            char separator = mockFiles_.find('\\') != std::string::npos ? '\\' : '/';
+            name = mockFiles_ + separator + "mock-" + std::to_string(kind) + ".dll";
+        }
+        void *library = OpenLibrary(name, error);
         if (library == nullptr) {
-            reply = "cannot open " + std::string(kModuleFileNames[kind]) + ": " + error;
+            reply = "cannot open " + name + ": " + error;
             return false;
         }
         controls_[kind] = reinterpret_cast<ControlFunction>(FindExport(library, "MockControl"));
@@ -833,7 +838,7 @@ int RunCases(const Exports &exports, const std::string &filter) {
     std::vector<const CaseTable *> tables = CaseTable::All();
     std::stable_sort(tables.begin(), tables.end(),
                      [](const CaseTable *a, const CaseTable *b) { return std::string(a->area) < b->area; });
-    Mocks mocks;
+    Mocks mocks(exports.mockFiles);
     int run = 0;
     int failed = 0;
     for (const CaseTable *table : tables) {

@@ -4,9 +4,11 @@
 // the mock modules, found by their bare file names on the platform's library
 // search path.
 //
-//   kavro_harness [--case TEXT] [--files DIR] LIBRARY
+//   kavro_harness [--case TEXT] [--files DIR] [--mock-files DIR] LIBRARY
 //                                         run the cases whose "area: name" contains TEXT; the
-//                                         store cases read and write files in DIR
+//                                         store cases read and write files in DIR; with
+//                                         --mock-files the modules are bridges to the mocks
+//                                         mock-0 to mock-3 in DIR
 //   kavro_harness --self-test             check that the fake JVM reports each misuse
 //   kavro_harness --unprovided-jni        call a JNI function the fake JVM lacks (must abort)
 #include "case_run.h"
@@ -19,7 +21,8 @@
 namespace {
 
 int Usage() {
-    std::fprintf(stderr, "usage: kavro_harness [--case TEXT] [--files DIR] LIBRARY | --self-test | --unprovided-jni\n");
+    std::fprintf(stderr, "usage: kavro_harness [--case TEXT] [--files DIR] [--mock-files DIR] LIBRARY | --self-test | "
+                         "--unprovided-jni\n");
     return 2;
 }
 
@@ -38,6 +41,7 @@ int main(int argc, char **argv) {
     std::string filter;
     std::string libraryPath;
     std::string files;
+    std::string mockFiles;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--self-test") == 0) return harness::RunSelfTest() == 0 ? 0 : 1;
         if (std::strcmp(argv[i], "--unprovided-jni") == 0) return CallUnprovided();
@@ -45,6 +49,8 @@ int main(int argc, char **argv) {
             filter = argv[++i];
         } else if (std::strcmp(argv[i], "--files") == 0 && i + 1 < argc) {
             files = argv[++i];
+        } else if (std::strcmp(argv[i], "--mock-files") == 0 && i + 1 < argc) {
+            mockFiles = argv[++i];
         } else if (libraryPath.empty() && argv[i][0] != '-') {
             libraryPath = argv[i];
         } else {
@@ -62,6 +68,7 @@ int main(int argc, char **argv) {
     harness::Exports exports;
     exports.library = libraryPath;
     exports.files = files;
+    exports.mockFiles = mockFiles;
     // As a 32-bit JVM binds: the decorated name first, then the plain one.
     // Only a 32-bit Windows library has the decorated names.
     std::string missing;
