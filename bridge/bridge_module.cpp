@@ -9,6 +9,7 @@
 #include "bridge/so_pin_status.h"
 #include "kavro/cryptoki.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -41,7 +42,7 @@ public:
     std::string name;
     void *module = nullptr;
     CK_FUNCTION_LIST *target = nullptr;
-    AuxFunctionList *targetAux = nullptr;
+    std::atomic<AuxFunctionList *> targetAux{nullptr};
     CK_FUNCTION_LIST functions{};
     SoPinStatus soPinStatus;
 };
@@ -83,7 +84,8 @@ bool StartOnce(Bridge &bridge) {
 CK_RV BridgeLogin(CK_SESSION_HANDLE session, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULONG pinLength) {
     Bridge &bridge = TheBridge();
     CK_RV rv = bridge.target->C_Login(session, user, pin, pinLength);
-    if (user == CKU_SO) {
+    // A module that tells the attempts itself needs no count, and no calls made for one.
+    if (user == CKU_SO && bridge.targetAux.load() == nullptr) {
         try {
             bridge.soPinStatus.LoginSeen(bridge.target, session, rv);
         } catch (...) {

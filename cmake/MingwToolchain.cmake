@@ -1,6 +1,6 @@
 # Shared part of the MinGW-w64 toolchain files: the compilers and binutils
 # of KAVRO_MINGW_TRIPLET, and a find root that keeps host libraries out.
-# Host programs (javac, wine64) are still found on the host.
+# Host programs (javac, Wine) are still found on the host.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${KAVRO_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${KAVRO_MINGW_TRIPLET}-g++-posix)

@@ -1,5 +1,7 @@
 package demo;
 
+import Brelmont.KavroResult;
+
 /**
  * Prints the walkthrough's steps with their results and what they mean, and
  * counts the failures. Every call into kavro is printed with what it
@@ -11,7 +13,7 @@ final class Report {
     /** A step that returned a result code; it succeeds when the code is the expected one. */
     int step(String what, int code, int expected) {
         boolean ok = code == expected;
-        print(ok, what, code + ": " + ResultCodes.meaning(code));
+        print(ok, what, code + ": " + KavroResult.describe(code));
         return code;
     }
 
@@ -37,7 +39,7 @@ final class Report {
             meaning = "\"" + serial + "\": the token serial, 16 characters"
                     + (serial.isBlank() ? " (all blanks)" : "");
         } else if (serial.matches("-?[0-9]+")) {
-            meaning = "\"" + serial + "\": " + ResultCodes.meaning(Integer.parseInt(serial));
+            meaning = "\"" + serial + "\": " + KavroResult.describe(Integer.parseInt(serial));
         } else {
             meaning = "\"" + serial + "\": a serial of " + serial.length() + " characters, not 16";
         }

@@ -1,6 +1,7 @@
 package demo;
 
 import Brelmont.Kavro;
+import Brelmont.KavroResult;
 import java.io.ByteArrayInputStream;
 import java.io.IOException;
 import java.math.BigInteger;
@@ -23,7 +24,6 @@ import java.util.Properties;
  * java.security against the certificate files the token was filled from.
  */
 final class TokenCryptoSteps {
-    private static final int CKR_SIGNATURE_INVALID = 0xC0;
     private static final byte[] DATA = "Pay 100 to the order of Kavro".getBytes();
 
     private TokenCryptoSteps() {
@@ -82,7 +82,7 @@ final class TokenCryptoSteps {
         byte[] altered = DATA.clone();
         altered[4] ^= 1;
         report.step("Verify: the token rejects it for altered data", Kavro.Verify(kind, slot, publicKey[0], 0,
-                altered, altered.length, sha1Signature, sha1Signature.length), CKR_SIGNATURE_INVALID);
+                altered, altered.length, sha1Signature, sha1Signature.length), KavroResult.CKR_SIGNATURE_INVALID);
 
         byte[] digest = new byte[20];
         int[] digestLength = {0};

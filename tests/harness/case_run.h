@@ -6,6 +6,7 @@
 #include "fake_jni.h"
 #include "harness.h"
 
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,12 +19,17 @@ struct Exports {
     std::string library;
     std::map<std::string, void *> methods;  // by short name, for example "Login"
     std::string files;                      // the files folder (--files), or empty
+    std::string mockFiles;                  // the mocks' own files (--mock-files), or empty
 };
 
 // The mock modules, opened by their bare file names through the same
 // loader search the library uses, so both reach the same loaded instance.
+// Where the library reaches them through the module bridge (--mock-files),
+// the mock of kind K is the file mock-K beside the others, opened by that
+// path, which the bridge's configuration names too.
 class Mocks {
 public:
+    explicit Mocks(std::string mockFiles) : mockFiles_(std::move(mockFiles)) {}
     // Runs commands on the kind's mock; false with the reason in reply.
     bool Control(int kind, const std::string &commands, std::string &reply);
 
@@ -31,6 +37,7 @@ private:
     using ControlFunction = int (*)(const char *commands, char *reply, unsigned long replySize);
     std::mutex mutex_;
     ControlFunction controls_[5] = {};
+    std::string mockFiles_;
 };
 
 class CaseRun {
@@ -59,8 +66,14 @@ public:
 // line per case and the reasons of each failure. Returns the failures.
 int RunCases(const Exports &exports, const std::string &filter);
 
-// The short names of the 27 methods, in the order of Brelmont.Kavro.
-std::vector<std::string> MethodNames();
+// The 27 methods in the order of Brelmont.Kavro: the short name, and the
+// argument bytes of the 32-bit __stdcall function that N of its decorated
+// export _Java_Brelmont_Kavro_X@N names.
+struct MethodName {
+    std::string name;
+    std::size_t argumentBytes;
+};
+std::vector<MethodName> MethodNames();
 
 // The fake JVM's own checks: each misuse it must report, made on purpose.
 int RunSelfTest();

@@ -245,6 +245,12 @@ Outcome ToOutcome(CaseRun &run, jobject result) {
     return outcome;
 }
 
+// The stack bytes of one argument of a 32-bit __stdcall function.
+template <typename T>
+constexpr std::size_t StackBytes() {
+    return (sizeof(T) + 3) / 4 * 4;
+}
+
 // Calls an export through its JNI signature.
 template <typename Signature>
 struct Invoker;
@@ -253,6 +259,9 @@ template <typename R, typename... P>
 struct Invoker<R(P...)> {
     using Function = R(JNICALL *)(JNIEnv *, jclass, P...);
     static constexpr std::size_t kArity = sizeof...(P);
+    // N of the decorated name _X@N: what the callee pops, JNIEnv* and jclass included.
+    static constexpr std::size_t kArgumentBytes =
+        StackBytes<JNIEnv *>() + StackBytes<jclass>() + (std::size_t{0} + ... + StackBytes<P>());
 
     static Outcome Invoke(void *address, CaseRun &run, const std::vector<Arg> &args) {
         return InvokeWith(reinterpret_cast<Function>(address), run, args, std::index_sequence_for<P...>{});
@@ -273,12 +282,14 @@ struct Invoker<R(P...)> {
 struct MethodInfo {
     const char *name;
     std::size_t arity;
+    std::size_t argumentBytes;
     Outcome (*invoke)(void *address, CaseRun &run, const std::vector<Arg> &args);
 };
 
 const std::vector<MethodInfo> &Methods() {
     static const std::vector<MethodInfo> methods = {
-#define KAVRO_METHOD_INFO(name, signature) {#name, Invoker<signature>::kArity, &Invoker<signature>::Invoke},
+#define KAVRO_METHOD_INFO(name, signature) \
+    {#name, Invoker<signature>::kArity, Invoker<signature>::kArgumentBytes, &Invoker<signature>::Invoke},
         KAVRO_METHODS(KAVRO_METHOD_INFO)
 #undef KAVRO_METHOD_INFO
     };
@@ -844,9 +855,14 @@ bool Mocks::Control(int kind, const std::string &commands, std::string &reply) {
     }
     if (controls_[kind] == nullptr) {
         std::string error;
-        void *library = OpenLibrary(kModuleFileNames[kind], error);
+        std::string name = kModuleFileNames[kind];
+        if (!mockFiles_.empty()) {
+            char separator = mockFiles_.find('\\') != std::string::npos ? '\\' : '/';
+            name = mockFiles_ + separator + "mock-" + std::to_string(kind) + ".dll";
+        }
+        void *library = OpenLibrary(name, error);
         if (library == nullptr) {
-            reply = "cannot open " + std::string(kModuleFileNames[kind]) + ": " + error;
+            reply = "cannot open " + name + ": " + error;
             return false;
         }
         controls_[kind] = reinterpret_cast<ControlFunction>(FindExport(library, "MockControl"));
@@ -866,7 +882,7 @@ int RunCases(const Exports &exports, const std::string &filter) {
     std::vector<const CaseTable *> tables = CaseTable::All();
     std::stable_sort(tables.begin(), tables.end(),
                      [](const CaseTable *a, const CaseTable *b) { return std::string(a->area) < b->area; });
-    Mocks mocks;
+    Mocks mocks(exports.mockFiles);
     int run = 0;
     int failed = 0;
     for (const CaseTable *table : tables) {
@@ -904,9 +920,9 @@ int RunCases(const Exports &exports, const std::string &filter) {
     return failed;
 }
 
-std::vector<std::string> MethodNames() {
-    std::vector<std::string> names;
-    for (const MethodInfo &method : Methods()) names.push_back(method.name);
+std::vector<MethodName> MethodNames() {
+    std::vector<MethodName> names;
+    for (const MethodInfo &method : Methods()) names.push_back({method.name, method.argumentBytes});
     return names;
 }
 

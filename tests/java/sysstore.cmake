@@ -15,7 +15,7 @@ add_dependencies(kavro_tests_jar kavronssprobe)
 # kavro_store_test(CLASS HOME)
 function(kavro_store_test class home)
   add_test(NAME java.${class}
-    COMMAND ${KAVRO_SETSID} -w ${Java_JAVA_EXECUTABLE} -Xcheck:jni
+    COMMAND ${KAVRO_SETSID} -w ${KAVRO_TEST_JAVA} -Xcheck:jni
       -Dbrelmont.kavro.library=$<TARGET_FILE:kavro>
       -Dkavro.store=${KAVRO_STORE}/store.properties
       -Dkavro.nssprobe=$<TARGET_FILE:kavronssprobe>

@@ -1,21 +1,40 @@
 #!/usr/bin/env bash
-# Runs Windows programs under wine64 in the Wine prefix named by WINEPREFIX
+# Runs Windows programs under Wine in the Wine prefix named by WINEPREFIX
 # (one per build tree).
+#   wine-run.sh probe                               exit 0 when the loader runs on this machine
 #   wine-run.sh init                                create or update the prefix
 #   wine-run.sh run [--path DIR] PROGRAM [ARGS...]  run a program, DIR on its WINEPATH
 #   wine-run.sh display [--path DIR] PROGRAM [ARGS...]
 #                                                   the same on the X display in DISPLAY
 #   wine-run.sh stop                                stop the prefix's wineserver
-# KAVRO_WINE64 and KAVRO_WINESERVER name the programs (Debian keeps them in
-# /usr/lib/wine). Runs are without a display (DISPLAY and WAYLAND_DISPLAY
-# cleared), except with display. A wineserver must not serve runs with and
-# without one (a window asked for then never shows), so display runs on a
-# server of its own: it stops the running one before and its own after.
+# KAVRO_WINE names the loader: wine64 for 64-bit programs, wine (with
+# WINEARCH=win32 for its prefix) for 32-bit ones; KAVRO_WINESERVER the
+# server. Debian keeps them in /usr/lib/wine. Runs are without a display
+# (DISPLAY and WAYLAND_DISPLAY cleared), except with display. A wineserver
+# must not serve runs with and without one (a window asked for then never
+# shows), so display runs on a server of its own: it stops the running one
+# before and its own after.
 set -euo pipefail
-: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
-wine64=${KAVRO_WINE64:-/usr/lib/wine/wine64}
+wine=${KAVRO_WINE:-/usr/lib/wine/wine64}
 wineserver=${KAVRO_WINESERVER:-/usr/lib/wine/wineserver}
-export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+# A kernel without IA32 emulation refuses to execute the 32-bit loader
+# (status 126, "Exec format error"): exit 77 with that reason on one line.
+# Any other failure is a broken set-up, not a machine that cannot run it.
+if [ "${1:-}" = probe ]; then
+    status=0
+    reason=$("$wine" --version 2>&1) || status=$?
+    case $status in
+    0) exit 0 ;;
+    126) echo "this machine cannot run $wine (${reason##*: })"; exit 77 ;;
+    *) echo "$wine --version failed with status $status: $reason"; exit 1 ;;
+    esac
+fi
+
+: "${WINEPREFIX:?WINEPREFIX must name the prefix}"
+# No Mono or Gecko prompts; no debugger on a crash, which then ends the
+# program with a plain exit code.
+export WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 display=${DISPLAY:-}
 unset DISPLAY WAYLAND_DISPLAY
 
@@ -54,7 +73,7 @@ init)
     # ends a minute after its last client, or at stop.
     "$wineserver" -p60 </dev/null >/dev/null 2>&1 || true
     start=$(date +%s%N)
-    run_logged "$wine64" wineboot --init
+    run_logged "$wine" wineboot --init
     end=$(date +%s%N)
     echo "wineboot --init: $(( (end - start) / 1000000 )) ms"
     ;;
@@ -62,7 +81,7 @@ run)
     shift
     take_path "$@"
     shift $shift_by
-    run_logged "$wine64" "$@"
+    run_logged "$wine" "$@"
     ;;
 display)
     shift
@@ -74,7 +93,7 @@ display)
     fi
     stop_server
     status=0
-    DISPLAY=$display run_logged "$wine64" "$@" || status=$?
+    DISPLAY=$display run_logged "$wine" "$@" || status=$?
     stop_server
     exit $status
     ;;
@@ -82,7 +101,7 @@ stop)
     stop_server
     ;;
 *)
-    echo "usage: $0 init | run [--path DIR] PROGRAM [ARGS...] | display [--path DIR] PROGRAM [ARGS...] | stop" >&2
+    echo "usage: $0 probe | init | run [--path DIR] PROGRAM [ARGS...] | display [--path DIR] PROGRAM [ARGS...] | stop" >&2
     exit 2
     ;;
 esac

@@ -57,9 +57,9 @@ class CertificateListingMockTest {
         token.assertSearchesClosed();
     }
 
-    /** CKO_CERTIFICATE (1) as the native CK_OBJECT_CLASS bytes the mock journals (8 octets, little-endian here). */
+    /** CKO_CERTIFICATE (1) as the native CK_OBJECT_CLASS bytes the mock journals. */
     static String classValue(int objectClass) {
-        return String.format("%02x", objectClass) + "00000000000000";
+        return MockModule.ulongOctets(objectClass);
     }
 
     @Test

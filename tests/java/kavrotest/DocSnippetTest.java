@@ -6,15 +6,21 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
+import Brelmont.KavroResult;
 import java.io.IOException;
+import java.lang.reflect.Field;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
+import java.lang.reflect.Modifier;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import javax.tools.JavaCompiler;
@@ -28,7 +34,9 @@ import org.junit.jupiter.api.Test;
  * as it stands and run against the SoftHSM2 token KavroAdmin: the token must
  * take the SO PIN from the snippet's texts, for PINs of one block, of exactly
  * one block without padding, and of two blocks. The SO PIN is put back
- * whatever happens.
+ * whatever happens. And the code tables of docs/result-codes.md against
+ * Brelmont.KavroResult: the same names with the same values, each with a
+ * description of its own.
  */
 class DocSnippetTest {
     static final int KIND = TokenStore.KIND;
@@ -110,5 +118,57 @@ class DocSnippetTest {
         }
         byte[] blank = text(SO_PIN, " ".repeat(16));
         assertEquals(0, blank[blank.length - 1], "ends with a zero byte");
+    }
+
+    /**
+     * The named codes of the tables in docs/result-codes.md: a row such as
+     * "| 1001 | `kNoModule` |" gives NO_MODULE = 1001, "| 0xA1, 0xA2 |
+     * `CKR_PIN_INVALID`, `CKR_PIN_LEN_RANGE` |" two codes.
+     */
+    static Map<String, Integer> documentedCodes() throws IOException {
+        String page = Files.readString(Paths.get(System.getenv("KAVRO_DOCS"), "result-codes.md"));
+        Matcher row = Pattern.compile("(?m)^\\| ([-0-9xA-F, ]+?)(?: \\(0x[0-9A-F]+\\))? \\| (`\\w+`(?:, `\\w+`)*) \\|")
+                .matcher(page);
+        Map<String, Integer> codes = new TreeMap<>();
+        while (row.find()) {
+            String[] values = row.group(1).split(", ");
+            String[] names = row.group(2).replace("`", "").split(", ");
+            assertEquals(values.length, names.length, row.group());
+            for (int i = 0; i < names.length; i++) {
+                String name = names[i].startsWith("k")
+                        ? names[i].substring(1).replaceAll("(?<=[a-z0-9])(?=[A-Z])", "_").toUpperCase() : names[i];
+                assertEquals(null, codes.put(name, Integer.decode(values[i])), name + " twice");
+            }
+        }
+        return codes;
+    }
+
+    @Test
+    void kavroResultNamesExactlyTheDocumentedCodesAndDescribesEachOne() throws IOException, IllegalAccessException {
+        Map<String, Integer> constants = new TreeMap<>();
+        for (Field field : KavroResult.class.getFields()) {
+            if (field.getType() == int.class && Modifier.isStatic(field.getModifiers())
+                    && Modifier.isFinal(field.getModifiers())) {
+                constants.put(field.getName(), field.getInt(null));
+            }
+        }
+        Map<String, Integer> documented = documentedCodes();
+        assertTrue(documented.keySet().containsAll(List.of("OK", "NO_MODULE", "LOGIN_REFUSED",
+                "CKR_GENERAL_ERROR", "CKR_KEY_FUNCTION_NOT_PERMITTED", "CKR_OPERATION_NOT_INITIALIZED")),
+                "the page's tables were read: " + documented.keySet());
+        assertEquals(documented, constants);
+        for (Map.Entry<String, Integer> code : documented.entrySet()) {
+            String text = KavroResult.describe(code.getValue());
+            assertTrue(text.startsWith(code.getKey() + ":") || text.startsWith(code.getKey() + " ("), text);
+            boolean attempts = code.getValue() > 0 && code.getValue() < 256 && code.getValue() != 0xA4;
+            assertEquals(attempts, text.contains("attempts left"), text);
+        }
+    }
+
+    @Test
+    void describeGivesAnUnknownCodeInHexadecimalAndASmallOneAlsoAsAttemptsLeft() {
+        assertEquals("security-officer attempts left (200), or PKCS #11 result 0xC8", KavroResult.describe(200));
+        assertEquals("PKCS #11 result 0x3F1", KavroResult.describe(1009));
+        assertEquals("PKCS #11 result 0x80000001 (vendor-defined)", KavroResult.describe(0x80000001));
     }
 }

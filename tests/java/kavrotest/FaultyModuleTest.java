@@ -108,7 +108,8 @@ class FaultyModuleTest {
     @Test
     void aSlotCountNoArrayCanHoldIsAnsweredAsNoMemory() {
         MockModule mock = MockModule.forKind(KIND).reset();
-        mock.run("slot 9111; set slotlist.querycount 0x4000000000000000");
+        // A quarter of CK_ULONG's range: as many slot ids fill more than the address space.
+        mock.run("slot 9111; set slotlist.querycount " + (1L << (8 * MockModule.ULONG_BYTES - 2)));
         int[] ids = {-5};
         int[] count = {-5};
         assertEquals(1005, Kavro.GetSlotList(KIND, ids, count));

@@ -17,6 +17,9 @@ public final class MockModule {
         "zelcsp11.dll", "orbeka-ca_csp11.dll", "dunmere-ca.dll", "talvis-ca.dll", "MorvenCA.dll",
     };
 
+    /** Octets of the mock's CK_ULONG: on Linux it is unsigned long, as wide as the JVM's pointers. */
+    public static final int ULONG_BYTES = Integer.getInteger("sun.arch.data.model", 64) / 8;
+
     private final long control;
 
     private MockModule(long control) {
@@ -50,6 +53,15 @@ public final class MockModule {
 
     public void clearJournal() {
         run("journal-clear");
+    }
+
+    /** A CK_ULONG as the journal shows an attribute holding it: its native octets, little-endian, in hex. */
+    public static String ulongOctets(long value) {
+        StringBuilder octets = new StringBuilder();
+        for (int i = 0; i < ULONG_BYTES; i++) {
+            octets.append(String.format("%02x", (value >>> (8 * i)) & 0xff));
+        }
+        return octets.toString();
     }
 
     /** Journal lines of calls to the named function. */
