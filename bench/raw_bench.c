@@ -180,8 +180,12 @@ int RawSetUp(const char *modulePath, unsigned long slotId, const char *pin, cons
         Fail("no C_GetFunctionList");
     }
     Check(get(&p11), "C_GetFunctionList");
-    /* Inside the JVM the module is already initialised, and its user logged in, by kavro. */
-    CK_RV rv = p11->C_Initialize(NULL);
+    /* Initialised as kavro initialises it, for callers on several threads;
+     * inside the JVM it is already initialised, and its user logged in, by kavro. */
+    CK_C_INITIALIZE_ARGS threads;
+    memset(&threads, 0, sizeof threads);
+    threads.flags = CKF_OS_LOCKING_OK;
+    CK_RV rv = p11->C_Initialize(&threads);
     if (rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
         Check(rv, "C_Initialize");
         initialised = 1;

@@ -426,6 +426,109 @@ public final class KavroBench {
         return perSlot;
     }
 
+    // --- throughput: threads at once, on one slot and spread over four ---
+
+    static final int[] THREADS = {1, 2, 4, 8};
+
+    /** One thread's 64-byte digests on the slot with the given index; false when a result is wrong. */
+    interface Digester {
+        boolean digest() throws Exception;
+    }
+
+    interface DigesterFactory {
+        Digester forThread(int slotIndex) throws Exception;
+    }
+
+    /**
+     * All threads' digests per second: the threads run without pause while
+     * the rounds are timed one after the other, after a warm-up; the median
+     * round counts. Thread t works on slot t % slots.
+     */
+    private double throughput(int threads, int slots, DigesterFactory factory) throws Exception {
+        java.util.concurrent.atomic.AtomicLongArray counts = new java.util.concurrent.atomic.AtomicLongArray(threads);
+        java.util.concurrent.atomic.AtomicBoolean stop = new java.util.concurrent.atomic.AtomicBoolean();
+        java.util.concurrent.ConcurrentLinkedQueue<String> failures = new java.util.concurrent.ConcurrentLinkedQueue<>();
+        List<Thread> workers = new ArrayList<>();
+        for (int t = 0; t < threads; t++) {
+            int thread = t;
+            Digester digester = factory.forThread(t % slots);
+            workers.add(new Thread(() -> {
+                try {
+                    while (!stop.get()) {
+                        if (!digester.digest()) {
+                            failures.add("thread " + thread + ": a wrong digest");
+                            return;
+                        }
+                        counts.incrementAndGet(thread);
+                    }
+                } catch (Exception e) {
+                    failures.add("thread " + thread + ": " + e);
+                }
+            }));
+        }
+        workers.forEach(Thread::start);
+        Thread.sleep(timer.warmupMillis);
+        double[] perSecond = new double[Math.max(3, timer.rounds / 2)];
+        for (int round = 0; round < perSecond.length; round++) {
+            long before = total(counts);
+            long start = System.nanoTime();
+            Thread.sleep(timer.roundMillis);
+            perSecond[round] = (total(counts) - before) * 1e9 / (System.nanoTime() - start);
+        }
+        stop.set(true);
+        for (Thread worker : workers) {
+            worker.join();
+        }
+        require(failures.isEmpty(), "throughput: " + failures);
+        Arrays.sort(perSecond);
+        return perSecond[perSecond.length / 2];
+    }
+
+    private static long total(java.util.concurrent.atomic.AtomicLongArray counts) {
+        long sum = 0;
+        for (int i = 0; i < counts.length(); i++) {
+            sum += counts.get(i);
+        }
+        return sum;
+    }
+
+    /** Rows by thread count: kavro and SunPKCS11 on one slot, then both over four slots. */
+    private Map<Integer, double[]> throughputTable() throws Exception {
+        int[] slots = {slot, (int) Long.parseLong(tokens.getProperty("admin.slot")),
+            (int) Long.parseLong(tokens.getProperty("kavrobench3.slot")),
+            (int) Long.parseLong(tokens.getProperty("kavrobench4.slot"))};
+        Provider[] providers = new Provider[slots.length];
+        for (int i = 0; i < slots.length; i++) {
+            require(Kavro.ConnectToken(KIND, slots[i]) != 0, "ConnectToken " + slots[i]);
+            // A provider per slot, with its own pool of sessions.
+            providers[i] = Security.getProvider("SunPKCS11").configure("--name=throughput" + i + "\nlibrary=" + module
+                    + "\nslot=" + Integer.toUnsignedString(slots[i]) + "\n");
+        }
+        byte[] expected = MessageDigest.getInstance("SHA-1").digest(data64);
+        DigesterFactory kavro = index -> {
+            byte[] digest = new byte[20];
+            int[] length = {0};
+            return () -> Kavro.Hash(KIND, slots[index], 0, data64, 64, digest, length) == 0
+                    && Arrays.equals(digest, expected);
+        };
+        DigesterFactory sun = index -> {
+            MessageDigest sha1 = MessageDigest.getInstance("SHA-1", providers[index]);
+            return () -> Arrays.equals(sha1.digest(data64), expected);
+        };
+        Map<Integer, double[]> table = new LinkedHashMap<>();
+        for (int threads : THREADS) {
+            double[] row = {throughput(threads, 1, kavro), throughput(threads, 1, sun), throughput(threads, 4, kavro),
+                throughput(threads, 4, sun)};
+            System.out.printf(Locale.ROOT, "%d threads: kavro %,.0f/s, SunPKCS11 %,.0f/s on one slot; "
+                    + "kavro %,.0f/s, SunPKCS11 %,.0f/s over four%n", threads, row[0], row[1], row[2], row[3]);
+            table.put(threads, row);
+        }
+        for (int id : slots) {
+            Kavro.DisconnectToken(KIND, id);
+        }
+        return table;
+    }
+
     // --- the report ---
 
     private void run(Path report) throws Exception {
@@ -454,11 +557,13 @@ public final class KavroBench {
                     name, medians[0], medians[1], r, medians[2]);
         }
         kavro.close();
+        Map<Integer, double[]> throughput = throughputTable();
         Map<String, Double> floor = mockFloor();
         floor.forEach((name, ns) -> System.out.printf(Locale.ROOT, "mock %-40s %8.0f ns%n", name, ns));
         Map<Integer, Double> scale = discoveryScale();
         scale.forEach((n, ns) -> System.out.printf(Locale.ROOT, "GetSlotList %6d slots: %8.1f ns per slot%n", n, ns));
-        Files.writeString(report, Report.markdown(timer, TITLES, results, floor, scale));
+        String kept = Files.exists(report) ? Report.keptSections(Files.readString(report)) : "";
+        Files.writeString(report, Report.markdown(timer, TITLES, results, throughput, floor, scale) + kept);
         System.out.println("written: " + report);
     }
 }

@@ -302,7 +302,10 @@ bool Run(const Command &command, std::string &reply) {
         return true;
     }
     if (verb == "set" && command.words.size() >= 3) {
-        Mock().knobs[command.words[1]] = std::strtoll(command.words[2].c_str(), nullptr, 0);
+        long long value = std::strtoll(command.words[2].c_str(), nullptr, 0);
+        Mock().knobs[command.words[1]] = value;
+        // Read on every call: kept apart from the knobs' map.
+        if (command.words[1] == "overlap.window.us") Mock().overlapWindow = value;
         return true;
     }
     if (verb == "journal") {

@@ -681,23 +681,21 @@ struct Entry;
 template <typename... Args, CK_RV (*function)(Args...), bool bySession>
 struct Entry<CK_RV (*)(Args...), function, bySession> {
     static CK_RV Call(Args... args) {
+        std::unique_lock<std::recursive_mutex> lock(ModuleLock());
         CK_SESSION_HANDLE session = 0;
-        long long window = 0;
-        {
-            std::lock_guard<std::recursive_mutex> lock(ModuleLock());
-            if constexpr (bySession) {
-                session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
-                if (Mock().busySessions[session]++ > 0) {
-                    ++Mock().overlaps;
-                    JOURNAL("overlap session=" << session);
-                }
+        if constexpr (bySession) {
+            session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
+            if (Mock().busySessions[session]++ > 0) {
+                ++Mock().overlaps;
+                JOURNAL("overlap session=" << session);
             }
-            window = Knob("overlap.window.us", 0);
         }
-        if (window > 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(window));
+        if (Mock().overlapWindow > 0) {
+            const auto window = std::chrono::microseconds(Mock().overlapWindow);
+            lock.unlock();
+            std::this_thread::sleep_for(window);
+            lock.lock();
         }
-        std::lock_guard<std::recursive_mutex> lock(ModuleLock());
         CK_RV rv = function(args...);
         if constexpr (bySession) {
             auto busy = Mock().busySessions.find(session);

@@ -90,6 +90,7 @@ struct State {
     std::vector<std::string> journal;
     std::map<CK_SESSION_HANDLE, int> busySessions;  // calls running per session
     long overlaps = 0;                               // calls made on a busy session
+    long long overlapWindow = 0;                     // the knob overlap.window.us, in microseconds
 };
 
 // The module's one lock: held by every entry and by the control interface.
