@@ -71,8 +71,11 @@ package Brelmont;
  * <li><b>One session per slot.</b> kavro keeps one session per slot, opened
  * by {@link #ConnectToken}; every token operation of that slot runs in it.
  * No method takes the session handle.</li>
- * <li><b>Threads.</b> Call the token methods from one thread at a time. The
- * store methods keep no shared state and may run on several threads.</li>
+ * <li><b>Threads.</b> Every method may be called from several threads at
+ * once. Calls on one slot run one after another (its one session), calls on
+ * different slots side by side; a login, logout or disconnect on one thread
+ * holds for every thread using the slot. The store methods run side by side;
+ * a second question to the user waits for the first to be answered.</li>
  * </ul>
  *
  * <h2>Calling order</h2>
@@ -119,8 +122,9 @@ public final class Kavro {
      * Loads and starts the module of {@code moduleKind} if it is not started
      * yet: loads the library by its file name, fetches
      * {@code C_GetFunctionList} and {@code E_GetAuxFunctionList}, and calls
-     * {@code C_Initialize(NULL)}. Optional: every token method does the same
-     * first. Writes nothing.
+     * {@code C_Initialize} with {@code CKF_OS_LOCKING_OK} (again without
+     * arguments if the module answers {@code CKR_CANT_LOCK}). Optional: every
+     * token method does the same first. Writes nothing.
      *
      * @param moduleKind the token module, 0 to 4
      * @return 0 when the module is started (also when it already was);
@@ -165,7 +169,8 @@ public final class Kavro {
      * @return the session handle, for information only (no method takes it);
      *         <b>0 on any failure</b>: unusable module, unregistered slot, a
      *         token that refuses (absent, not initialised, out of sessions), no
-     *         memory
+     *         memory; also a module handle wider than 32 bits, whose session
+     *         is closed again so that the slot keeps none
      */
     public static native int ConnectToken(int moduleKind, int slotId);
 
@@ -379,12 +384,12 @@ public final class Kavro {
      *
      * @param moduleKind the token module, 0 to 4
      * @param slotId a slot registered by {@link #GetSlotList}
-     * @param ordinal 1 for the first key; never pass a negative ordinal (it
-     *        answers 0 and looks nothing up)
+     * @param ordinal 1 for the first key; 0 and negative ordinals name no key
      * @param handle at least one element: element 0 receives the key's handle
      *        on success and is left unchanged otherwise
      * @return 0 when found; {@link KavroResult#NO_SUCH_OBJECT 1011} when
-     *         {@code ordinal} is 0 or the token holds fewer private keys; a
+     *         {@code ordinal} is 0 or negative (no module call) or the token
+     *         holds fewer private keys; a
      *         {@code CK_RV} when {@code C_FindObjects} failed; 1003
      *         {@code handle} null or empty; 1001, 1002, 1005 as usual
      */
@@ -421,13 +426,12 @@ public final class Kavro {
      *
      * @param moduleKind the token module, 0 to 4
      * @param slotId a slot registered by {@link #GetSlotList}
-     * @param ordinal 1 for the first key; never pass a negative ordinal (it
-     *        answers 0 and looks nothing up)
+     * @param ordinal 1 for the first key; 0 and negative ordinals name no key
      * @param handle at least one element: element 0 receives the key's handle
-     *        on success; 0 on 1011 or a failed search (unchanged for
-     *        {@code ordinal} 0 and the argument checks)
-     * @return 0 when found; 1011 when {@code ordinal} is 0 or the token holds
-     *         fewer public keys; a {@code CK_RV} when {@code C_FindObjects}
+     *        on success; 0 on 1011 or a failed search (unchanged for an
+     *        {@code ordinal} of 0 or below and the argument checks)
+     * @return 0 when found; 1011 when {@code ordinal} is 0 or negative (no
+     *         module call) or the token holds fewer public keys; a {@code CK_RV} when {@code C_FindObjects}
      *         failed; 1003 {@code handle} null or empty; 1001, 1002, 1005 as
      *         usual
      */
