@@ -67,6 +67,23 @@ int RecoverSoPin(const JavaBytes &text, const TransportKey &key, SecretBytes<kDe
 
 CK_ULONG Length(const JavaBytes &array) { return static_cast<CK_ULONG>(array.Length()); }
 
+// What UnlockUserPin and InitToken share: the transport key read, the SO
+// PIN's text and a plain PIN taken, the SO PIN recovered. kOk with pin set,
+// or the result to answer.
+int TakeSoPinAndPin(TokenCall &call, jbyteArray jSoPinText, jbyteArray jPin, SoPin &soPin, JavaBytes *&pin) {
+    TransportKey key;
+    if (!ReadTransportKey(call, key)) {
+        return kNoTokenSerial;
+    }
+    JavaBytes &soPinText = call.Bytes(jSoPinText, GiveBack::kWipeAndDiscard);
+    pin = &call.Bytes(jPin, GiveBack::kWipeAndDiscard);
+    if (soPinText.Unavailable() || pin->Unavailable()) {
+        return kBadArgument;
+    }
+    SecretBytes<kDecodedSize> decoded;
+    return RecoverSoPin(soPinText, key, decoded, soPin);
+}
+
 }  // namespace
 
 extern "C" {
@@ -108,24 +125,15 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_UnlockUserPin(JNIEnv *env, jclass, ji
         if (jSoPin == nullptr || jNewUserPin == nullptr) {
             return kBadArgument;
         }
-        TransportKey key;
-        if (!ReadTransportKey(call, key)) {
-            return kNoTokenSerial;
-        }
-        JavaBytes &soPinText = call.Bytes(jSoPin, GiveBack::kWipeAndDiscard);
-        JavaBytes &newUserPin = call.Bytes(jNewUserPin, GiveBack::kWipeAndDiscard);
-        if (soPinText.Unavailable() || newUserPin.Unavailable()) {
-            return kBadArgument;
-        }
-        SecretBytes<kDecodedSize> decoded;
         SoPin soPin;
-        int result = RecoverSoPin(soPinText, key, decoded, soPin);
+        JavaBytes *newUserPin = nullptr;
+        int result = TakeSoPinAndPin(call, jSoPin, jNewUserPin, soPin, newUserPin);
         if (result != kOk) {
             return result;
         }
         // The whole array is the new PIN, a zero byte in it too.
         return call.slot->UnlockUserPin(call.functions, call.aux, soPin.bytes.Data(), soPin.length,
-                                        Octets(newUserPin), Length(newUserPin));
+                                        Octets(*newUserPin), Length(*newUserPin));
     });
 }
 
@@ -154,18 +162,9 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint m
             static_cast<std::size_t>(env->GetStringUTFLength(jLabel)) > kTokenLabelSize) {
             return kBadArgument;
         }
-        TransportKey key;
-        if (!ReadTransportKey(call, key)) {
-            return kNoTokenSerial;
-        }
-        JavaBytes &soPinText = call.Bytes(jSoPin, GiveBack::kWipeAndDiscard);
-        JavaBytes &userPin = call.Bytes(jUserPin, GiveBack::kWipeAndDiscard);
-        if (soPinText.Unavailable() || userPin.Unavailable()) {
-            return kBadArgument;
-        }
-        SecretBytes<kDecodedSize> decoded;
         SoPin soPin;
-        int result = RecoverSoPin(soPinText, key, decoded, soPin);
+        JavaBytes *userPin = nullptr;
+        int result = TakeSoPinAndPin(call, jSoPin, jUserPin, soPin, userPin);
         if (result != kOk) {
             return result;
         }
@@ -173,8 +172,8 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint m
         if (label.Unavailable()) {
             return kBadArgument;
         }
-        return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Octets(userPin),
-                                    Length(userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
+        return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Octets(*userPin),
+                                    Length(*userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
     });
 }
 
