@@ -53,14 +53,6 @@ struct ArrayAccess<jintArray, jint> {
     }
 };
 
-// What every guard of Java data offers: giving the data back, once. A call
-// gives back its guards in the order it took them (TokenCall).
-class JavaData {
-public:
-    virtual ~JavaData() = default;
-    virtual void Release() noexcept = 0;
-};
-
 // The elements of one Java array, taken at construction when the array is
 // not null. Unavailable() tells that the array was given but the JVM could
 // not provide its elements; nothing is given back for it then.
@@ -71,7 +63,7 @@ public:
 // taken and released in mode 0, without the JVM allocating a copy on the C
 // heap for each call. Larger arrays are taken with Get<Type>ArrayElements.
 template <typename ArrayType, typename ElementType>
-class JavaArray final : public JavaData {
+class JavaArray {
 public:
     JavaArray(JNIEnv *env, ArrayType array, GiveBack mode) : env_(env), array_(array), mode_(mode) {
         if (array_ == nullptr) {
@@ -97,7 +89,7 @@ public:
     JavaArray(const JavaArray &) = delete;
     JavaArray &operator=(const JavaArray &) = delete;
 
-    ~JavaArray() noexcept override { JavaArray::Release(); }
+    ~JavaArray() noexcept { Release(); }
 
     bool Held() const { return elements_ != nullptr; }
     bool Unavailable() const { return unavailable_; }
@@ -109,7 +101,7 @@ public:
     // True when the array is held and has an element 0 to receive a value.
     bool HasFirst() const { return Held() && length_ >= 1; }
 
-    void Release() noexcept override {
+    void Release() noexcept {
         if (elements_ == nullptr) {
             return;
         }
@@ -163,13 +155,13 @@ inline unsigned char *WritableOctets(const JavaBytes &bytes) {
 // neither read nor taken: only element 0 is written, with SetIntArrayRegion,
 // when the guard is released and only if a value was set, so the Java array
 // ends as an element copy released in mode 0 would leave it.
-class JavaIntResult final : public JavaData {
+class JavaIntResult {
 public:
     JavaIntResult(JNIEnv *env, jintArray array)
         : env_(env), array_(array), length_(array != nullptr ? env->GetArrayLength(array) : 0) {}
     JavaIntResult(const JavaIntResult &) = delete;
     JavaIntResult &operator=(const JavaIntResult &) = delete;
-    ~JavaIntResult() noexcept override { JavaIntResult::Release(); }
+    ~JavaIntResult() noexcept { Release(); }
 
     // True when the array is given and has an element 0.
     bool HasFirst() const { return array_ != nullptr && length_ >= 1; }
@@ -177,7 +169,7 @@ public:
         value_ = value;
         set_ = true;
     }
-    void Release() noexcept override {
+    void Release() noexcept {
         if (set_ && HasFirst()) {
             env_->SetIntArrayRegion(array_, 0, 1, &value_);
         }
@@ -213,7 +205,7 @@ private:
 };
 
 // The modified UTF-8 characters of a String, zero-terminated.
-class JavaUtfChars final : public JavaData {
+class JavaUtfChars {
 public:
     JavaUtfChars(JNIEnv *env, jstring text) : env_(env), text_(text) {
         if (text_ == nullptr) {
@@ -231,14 +223,14 @@ public:
     }
     JavaUtfChars(const JavaUtfChars &) = delete;
     JavaUtfChars &operator=(const JavaUtfChars &) = delete;
-    ~JavaUtfChars() noexcept override { JavaUtfChars::Release(); }
+    ~JavaUtfChars() noexcept { Release(); }
 
     bool Held() const { return chars_ != nullptr; }
     bool Unavailable() const { return unavailable_; }
     const char *Chars() const { return chars_; }
     jsize Length() const { return length_; }
 
-    void Release() noexcept override {
+    void Release() noexcept {
         if (chars_ != nullptr) {
             env_->ReleaseStringUTFChars(text_, chars_);
             chars_ = nullptr;

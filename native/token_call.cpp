@@ -23,23 +23,9 @@ int TokenCall::BeginModule(jint moduleKind, ModuleTables tables) {
     return kOk;
 }
 
-int TokenCall::BeginSlot(jint moduleKind, jint slotId, ModuleTables tables) {
-    int result = BeginModule(moduleKind, tables);
-    if (result != kOk) {
-        return result;
-    }
-    slot = SlotRegistry::Instance().Find(static_cast<std::uint32_t>(slotId));
-    if (slot == nullptr) {
-        return kUnknownSlot;
-    }
-    slotLock_ = std::unique_lock<std::mutex>(slot->lock);
-    callGuard_.emplace(module);
-    return kOk;
-}
-
 void TokenCall::GiveBack() noexcept {
     for (std::size_t i = 0; i < takenCount_; ++i) {
-        taken_[i]->Release();
+        taken_[i].end(taken_[i].guard);
     }
     takenCount_ = 0;
 }

@@ -14,6 +14,7 @@
 #include "kavro/cryptoki.h"
 #include "kavro/result_code.h"
 #include "native/java_data.h"
+#include "token/slot_registry.h"
 #include "token/token_module.h"
 #include "token/token_slot.h"
 
@@ -32,6 +33,33 @@ namespace kavro {
 // the extension table.
 enum class ModuleTables { kStandard, kWithAux };
 
+// Room for guards of Java data, each made when a call takes the data and
+// ended by the call. The room is left as it is until then: guards stage up
+// to 512 bytes of elements, and a call clears none of the room it does not
+// use.
+template <typename Guard, std::size_t N>
+class GuardRoom {
+public:
+    GuardRoom() noexcept {}
+    GuardRoom(const GuardRoom &) = delete;
+    GuardRoom &operator=(const GuardRoom &) = delete;
+
+    // Null when the room is full.
+    template <typename... Args>
+    Guard *Make(Args... args) {
+        if (made_ == N) {
+            return nullptr;
+        }
+        return new (static_cast<void *>(room_[made_++])) Guard(args...);
+    }
+    // Ends a guard made here, which gives its data back.
+    static void End(void *guard) noexcept { static_cast<Guard *>(guard)->~Guard(); }
+
+private:
+    alignas(Guard) unsigned char room_[N][sizeof(Guard)];
+    std::size_t made_ = 0;
+};
+
 // One token call: what the preamble found, the locks it holds, and the
 // Java data taken since. Giving back happens in the order of taking, then
 // the locks go.
@@ -46,7 +74,21 @@ public:
     int BeginModule(jint moduleKind, ModuleTables tables);
     // The preamble with a slot: kNoModule, kUnknownSlot, or kOk with the
     // slot locked for the rest of the call.
-    int BeginSlot(jint moduleKind, jint slotId, ModuleTables tables);
+    int BeginSlot(jint moduleKind, jint slotId, ModuleTables tables) {
+        int result = BeginModule(moduleKind, tables);
+        if (result != kOk) {
+            return result;
+        }
+        slot = SlotRegistry::Instance().Find(static_cast<std::uint32_t>(slotId));
+        if (slot == nullptr) {
+            return kUnknownSlot;
+        }
+        slotLock_ = std::unique_lock<std::mutex>(slot->lock);
+        if (module->oneCallAtATime) {
+            callLock_ = std::unique_lock<std::mutex>(module->callLock);
+        }
+        return kOk;
+    }
 
     // Java data, taken now and given back at the end of the call (or at
     // GiveBack), in the order taken.
@@ -65,27 +107,30 @@ public:
 
 private:
     template <typename Guard, std::size_t N, typename... Args>
-    Guard &Keep(std::array<std::optional<Guard>, N> &store, Args... args) {
-        for (std::optional<Guard> &place : store) {
-            if (!place) {
-                place.emplace(env_, args...);
-                taken_[takenCount_++] = &*place;
-                return *place;
-            }
+    Guard &Keep(GuardRoom<Guard, N> &room, Args... args) {
+        Guard *guard = room.Make(env_, args...);
+        if (guard == nullptr) {
+            // More Java data than any entry point takes: a fault of this library.
+            throw std::bad_alloc();
         }
-        // More Java data than any entry point takes: a fault of this library.
-        throw std::bad_alloc();
+        taken_[takenCount_++] = Taken{guard, &GuardRoom<Guard, N>::End};
+        return *guard;
     }
 
     JNIEnv *env_;
     // Declared before the data: released after it.
     std::unique_lock<std::mutex> slotLock_;
-    std::optional<ModuleCallGuard> callGuard_;
-    std::array<std::optional<JavaBytes>, 3> bytes_;
-    std::array<std::optional<JavaInts>, 2> ints_;
-    std::array<std::optional<JavaIntResult>, 1> intResults_;
-    std::array<std::optional<JavaUtfChars>, 1> utf_;
-    std::array<JavaData *, 7> taken_{};
+    std::unique_lock<std::mutex> callLock_;
+    GuardRoom<JavaBytes, 3> bytes_;
+    GuardRoom<JavaInts, 2> ints_;
+    GuardRoom<JavaIntResult, 1> intResults_;
+    GuardRoom<JavaUtfChars, 1> utf_;
+    // What was taken, in order: each guard and how to end it.
+    struct Taken {
+        void *guard;
+        void (*end)(void *) noexcept;
+    };
+    Taken taken_[7];
     std::size_t takenCount_ = 0;
 };
 

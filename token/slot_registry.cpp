@@ -25,13 +25,16 @@ SlotRegistry &SlotRegistry::Instance() {
     return registry;
 }
 
-TokenSlot *SlotRegistry::Find(std::uint32_t slotId) const {
+thread_local SlotRegistry::LastFound SlotRegistry::lastFound_;
+
+TokenSlot *SlotRegistry::Look(std::uint32_t slotId) const {
     std::shared_lock<std::shared_mutex> reading(slotsLock_);
     auto entry = slots_.lower_bound(slotId);
-    if (entry != slots_.end() && entry->first == slotId) {
-        return entry->second.get();
+    if (entry == slots_.end() || entry->first != slotId) {
+        return nullptr;
     }
-    return nullptr;
+    lastFound_ = LastFound{this, slotId, entry->second.get()};
+    return lastFound_.slot;
 }
 
 void SlotRegistry::Add(std::uint32_t slotId) {

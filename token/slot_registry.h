@@ -36,7 +36,16 @@ public:
 
     static SlotRegistry &Instance();
 
-    TokenSlot *Find(std::uint32_t slotId) const;
+    // The registered slot, or null. A registered slot is never removed nor
+    // replaced, so each thread keeps the last one it found and finds it
+    // again without the lock.
+    TokenSlot *Find(std::uint32_t slotId) const {
+        const LastFound &last = lastFound_;
+        if (last.registry == this && last.slotId == slotId) {
+            return last.slot;
+        }
+        return Look(slotId);
+    }
     void Add(std::uint32_t slotId);
 
     // Registers every slot the module lists and reports those whose token
@@ -47,6 +56,16 @@ public:
 
 private:
     using Slots = std::map<std::uint32_t, std::unique_ptr<TokenSlot>>;
+
+    struct LastFound {
+        const SlotRegistry *registry = nullptr;
+        std::uint32_t slotId = 0;
+        TokenSlot *slot = nullptr;
+    };
+    static thread_local LastFound lastFound_;
+
+    // Find under the lock, remembering what was found.
+    TokenSlot *Look(std::uint32_t slotId) const;
 
     // Add then Find in one step. next is where the previous slot's successor
     // stands: modules mostly list their slots in ascending order, so the

@@ -92,15 +92,11 @@ const char *TokenModuleTable::LibraryName(int kind) {
     return libraryName_;
 }
 
-TokenModule *TokenModuleTable::Started(int kind) {
+TokenModule *TokenModuleTable::Start(int kind) {
     if (kind < 0 || kind >= kModuleKindCount) {
         return nullptr;
     }
     TokenModule &module = modules_[static_cast<std::size_t>(kind)];
-    // A started module needs neither its name nor a start.
-    if (module.started.load(std::memory_order_acquire)) {
-        return &module;
-    }
     std::lock_guard<std::mutex> lock(startLock_);
     if (module.started.load(std::memory_order_relaxed)) {
         return &module;

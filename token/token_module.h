@@ -62,8 +62,16 @@ public:
     static TokenModuleTable &Instance();
 
     // The kind's module, started; null when the kind names no module or the
-    // module cannot be started.
-    TokenModule *Started(int kind);
+    // module cannot be started. A started module is found without the lock.
+    TokenModule *Started(int kind) {
+        if (kind >= 0 && kind < kModuleKindCount) {
+            TokenModule &module = modules_[static_cast<std::size_t>(kind)];
+            if (module.started.load(std::memory_order_acquire)) {
+                return &module;
+            }
+        }
+        return Start(kind);
+    }
 
     // Fills the table's library-name buffer with the kind's file name and
     // returns it; empty for a kind without a module. Starts use it under
@@ -71,6 +79,9 @@ public:
     const char *LibraryName(int kind);
 
 private:
+    // Starts the kind's module under the start lock.
+    TokenModule *Start(int kind);
+
     std::mutex startLock_;
     char libraryName_[kLibraryNameSize] = {};
     std::array<TokenModule, kModuleKindCount> modules_;

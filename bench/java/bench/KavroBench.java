@@ -37,7 +37,8 @@ import sun.security.pkcs11.wrapper.PKCS11Constants;
  * SunPKCS11 provider, on one SoftHSM2 token with an RSA-2048 key; then
  * kavro's own floor against the mock module, and discovery scale.
  *
- * Usage: KavroBench tokens.properties raw_bench softhsm_module report.md [quick]
+ * Usage: KavroBench tokens.properties raw_bench softhsm_module report.md full|quick [operation,...]
+ * With operations named, only they are measured and printed; the report is left alone.
  */
 public final class KavroBench {
     private static final int KIND = 0;
@@ -80,7 +81,12 @@ public final class KavroBench {
     }
 
     public static void main(String[] args) throws Exception {
-        new KavroBench(args).run(Paths.get(args[3]));
+        KavroBench bench = new KavroBench(args);
+        if (args.length > 5) {
+            bench.run(Paths.get(args[3]), args[5].split(","), false);
+        } else {
+            bench.run(Paths.get(args[3]));
+        }
     }
 
     private static void require(boolean condition, String what) {
@@ -532,11 +538,16 @@ public final class KavroBench {
     // --- the report ---
 
     private void run(Path report) throws Exception {
+        run(report, OPERATIONS, true);
+    }
+
+    /** With all of OPERATIONS the report is written; with some, they are only printed. */
+    private void run(Path report, String[] operations, boolean whole) throws Exception {
         System.load(System.getProperty("bench.native"));
         Map<String, double[]> results = new LinkedHashMap<>();
         KavroColumn kavro = new KavroColumn(KIND, slot, serial, pin);
         SunColumn sun = new SunColumn();
-        for (String name : OPERATIONS) {
+        for (String name : operations) {
             require(RawInJvm.setUp(module, slot, new String(pin, StandardCharsets.US_ASCII), name, hex(serial)),
                     "raw measurement in the JVM: " + name);
             Timer.Round rawInJvm = millis -> {
@@ -557,6 +568,9 @@ public final class KavroBench {
                     name, medians[0], medians[1], r, medians[2]);
         }
         kavro.close();
+        if (!whole) {
+            return;
+        }
         Map<Integer, double[]> throughput = throughputTable();
         Map<String, Double> floor = mockFloor();
         floor.forEach((name, ns) -> System.out.printf(Locale.ROOT, "mock %-40s %8.0f ns%n", name, ns));

@@ -669,12 +669,12 @@ Function Unsupported() {
 
 // Every entry runs under the module's one lock, as a module initialised for
 // several threads must be safe to call from them; the control interface
-// takes the lock too. An entry that names a session first marks the session
-// busy for the call: a second call on a session while one runs there is an
-// overlap, which a caller must never cause. The mock counts overlaps (and
-// journals them); the knob overlap.window.us holds every call open that long
-// before it runs, so that overlaps, and callers' own races around a call,
-// have time to show.
+// takes the lock too. With the knob overlap.window.us set, every call is
+// held open that long before it runs, so that overlaps, and callers' own
+// races around a call, have time to show; an entry that names a session
+// then marks the session busy for the call, and a second call on a session
+// while one runs there is an overlap, which a caller must never cause. The
+// mock counts overlaps and journals them.
 template <typename Function, Function function, bool bySession>
 struct Entry;
 
@@ -682,6 +682,9 @@ template <typename... Args, CK_RV (*function)(Args...), bool bySession>
 struct Entry<CK_RV (*)(Args...), function, bySession> {
     static CK_RV Call(Args... args) {
         std::unique_lock<std::recursive_mutex> lock(ModuleLock());
+        if (Mock().overlapWindow <= 0) {
+            return function(args...);
+        }
         CK_SESSION_HANDLE session = 0;
         if constexpr (bySession) {
             session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
@@ -690,12 +693,10 @@ struct Entry<CK_RV (*)(Args...), function, bySession> {
                 JOURNAL("overlap session=" << session);
             }
         }
-        if (Mock().overlapWindow > 0) {
-            const auto window = std::chrono::microseconds(Mock().overlapWindow);
-            lock.unlock();
-            std::this_thread::sleep_for(window);
-            lock.lock();
-        }
+        const auto window = std::chrono::microseconds(Mock().overlapWindow);
+        lock.unlock();
+        std::this_thread::sleep_for(window);
+        lock.lock();
         CK_RV rv = function(args...);
         if constexpr (bySession) {
             auto busy = Mock().busySessions.find(session);
