@@ -1,6 +1,7 @@
 // The store's questions to its user: a zenity window when a display is
 // present, else the terminal (store_terminal.cpp), else none.
 #include "sysstore/nss/child_process.h"
+#include "sysstore/nss/escaped_text.h"
 #include "sysstore/nss/store_dialog.h"
 
 #include <algorithm>
@@ -57,7 +58,8 @@ Answer ChooseWithZenity(const std::string &zenity, const std::vector<Certificate
         "--hide-column=1", "--print-column=1"};
     for (std::size_t index : order) {
         const CertificateRow &row = rows[index];
-        arguments.insert(arguments.end(), {std::to_string(index), Cell(row.subject), Cell(row.issuer), row.serial,
+        arguments.insert(arguments.end(), {std::to_string(index), Cell(EscapedText(row.subject)),
+                                           Cell(EscapedText(row.issuer)), row.serial,
                                            row.validFrom + " to " + row.validTo});
     }
     char output[64];
@@ -80,8 +82,8 @@ Answer ChooseWithZenity(const std::string &zenity, const std::vector<Certificate
 }
 
 Answer AskPasswordWithZenity(const std::string &zenity, const std::string &storeName, SecretText &password) {
-    std::vector<std::string> arguments = {zenity, "--entry", "--hide-text", "--title=Certificate store password",
-                                          "--text=Password for the certificate store \"" + Markup(storeName) + "\":"};
+    const std::string text = "--text=Password for the certificate store \"" + Markup(EscapedText(storeName)) + "\":";
+    std::vector<std::string> arguments = {zenity, "--entry", "--hide-text", "--title=Certificate store password", text};
     ProgramResult result;
     Answer answer = Judge(RunProgram(zenity, arguments, {kZenityEnvironment}, password.Buffer(),
                                      SecretText::kCapacity - 1, result),

@@ -1,6 +1,7 @@
 // The store's questions on the controlling terminal (/dev/tty): a numbered
 // menu of certificates and a password prompt without echo. Without a
 // controlling terminal, opening /dev/tty fails at once (ENXIO).
+#include "sysstore/nss/escaped_text.h"
 #include "sysstore/nss/store_dialog.h"
 
 #include <fcntl.h>
@@ -100,31 +101,12 @@ private:
     bool active_ = false;
 };
 
-// Certificate texts come from outside: control characters (C0, DEL and
-// UTF-8 encoded C1) must not reach the terminal.
-std::string Printable(const std::string &text) {
-    std::string shown;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) {
-            shown += '?';
-        } else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-                   static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
-            shown += '?';
-            ++i;
-        } else {
-            shown += static_cast<char>(c);
-        }
-    }
-    return shown;
-}
-
 std::string Menu(const std::vector<CertificateRow> &rows, const std::vector<std::size_t> &order) {
     std::string menu = "\nCertificates in your personal certificate store:\n";
     for (std::size_t k = 0; k < order.size(); ++k) {
         const CertificateRow &row = rows[order[k]];
-        menu += "  " + std::to_string(k + 1) + ") " + Printable(row.subject) + "\n";
-        menu += "      issued by " + Printable(row.issuer) + "\n";
+        menu += "  " + std::to_string(k + 1) + ") " + EscapedText(row.subject) + "\n";
+        menu += "      issued by " + EscapedText(row.issuer) + "\n";
         menu += "      serial " + row.serial + ", valid from " + row.validFrom + " to " + row.validTo + "\n";
     }
     return menu;
@@ -165,7 +147,7 @@ Answer ChooseOnTerminal(const std::vector<CertificateRow> &rows, const std::vect
             chosen = order[value - 1];
             return Answer::kGiven;
         }
-        terminal.Write("There is no certificate " + Printable(std::string(line + start, end - start)) + ".\n");
+        terminal.Write("There is no certificate " + EscapedText(std::string(line + start, end - start)) + ".\n");
     }
 }
 
@@ -174,7 +156,7 @@ Answer AskPasswordOnTerminal(const std::string &storeName, SecretText &password)
     if (!terminal.Open()) {
         return Answer::kUnavailable;
     }
-    terminal.Write("Password for the certificate store \"" + Printable(storeName) + "\" (Enter alone cancels): ");
+    terminal.Write("Password for the certificate store \"" + EscapedText(storeName) + "\" (Enter alone cancels): ");
     std::size_t length = 0;
     bool read;
     {

@@ -144,6 +144,17 @@ class StoreTerminalTest {
     }
 
     @Test
+    void controlsInCertificateTextsAreShownEscaped() {
+        // NSS itself writes ESC and DEL as \1b and \7f; the rest is kavro's.
+        String name = "O=Kavro Tests,CN=A\\1b[1m\\x9B\\u009B\\u202E\\7fZ\\xF0\\x80B...";
+        Tmux.Session session = tmux.start(environment("home.hostile"), "list");
+        String screen = session.waitFor(PROMPT, LIMIT);
+        session.keys("Enter");
+        assertEquals("null", session.await(LIMIT).value("list"));
+        assertTrue(screen.contains("  1) " + name + "\n      issued by " + name + "\n"), screen);
+    }
+
+    @Test
     void withADisplayButNoUsableZenityTheTerminalIsUsed() {
         // zenity cannot reach this display.
         Tmux.Session session = tmux.start(environment("home", "DISPLAY=:4711"), "list");
