@@ -117,6 +117,12 @@ std::vector<std::size_t> DisplayOrder(const std::vector<CertificateRow> &rows) {
 
 std::string Zenity() { return DisplayPresent() ? FindProgram("zenity") : std::string(); }
 
+// Never destroyed: a question may still be open on another thread at exit.
+std::mutex &QuestionMutex() {
+    static std::mutex *const mutex = new std::mutex;
+    return *mutex;
+}
+
 void WipeText(char *text, std::size_t size) {
     volatile char *bytes = text;
     for (std::size_t i = 0; i < size; ++i) {
@@ -133,6 +139,8 @@ void SecretText::SetLength(std::size_t length) {
     WipeText(text_.data() + end, kCapacity - end);
 }
 
+QuestionTurn::QuestionTurn() : lock_(QuestionMutex()) {}
+
 long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     // An empty store offers nothing to choose from.
     if (rows.empty()) {
@@ -140,6 +148,7 @@ long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     }
     std::vector<std::size_t> order = DisplayOrder(rows);
     std::size_t chosen = 0;
+    QuestionTurn turn;
     std::string zenity = Zenity();
     Answer answer = zenity.empty() ? Answer::kUnavailable : ChooseWithZenity(zenity, rows, order, chosen);
     if (answer == Answer::kUnavailable) {
@@ -148,7 +157,7 @@ long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     return answer == Answer::kGiven ? static_cast<long>(chosen) : -1;
 }
 
-bool AskStorePassword(const std::string &storeName, SecretText &password) {
+bool AskStorePassword(const QuestionTurn &, const std::string &storeName, SecretText &password) {
     std::string zenity = Zenity();
     Answer answer = zenity.empty() ? Answer::kUnavailable : AskPasswordWithZenity(zenity, storeName, password);
     if (answer == Answer::kUnavailable) {

@@ -5,6 +5,7 @@
 // open between calls. Only the database itself is opened: neither the module
 // list kept beside it nor the built-in roots are loaded.
 #include "sysstore/nss/nss_module.h"
+#include "sysstore/nss/shared_login.h"
 #include "sysstore/nss/store_dialog.h"
 #include "sysstore/store_seam.h"
 
@@ -13,6 +14,7 @@
 #include <keyhi.h>
 #include <nss.h>
 #include <pk11pub.h>
+#include <prinit.h>
 #include <secitem.h>
 
 #include <signal.h>
@@ -57,6 +59,16 @@ private:
 
 NSSInitContext *InitContext(const char *directory, PRUint32 flags) {
     KeepSigpipeAction keep;
+    // NSPR starts itself at its first use, but not safely when several
+    // threads make that first call at once: one can find NSPR's call-once
+    // lock not yet made and crash in NSS_InitContext. It is started here
+    // once, the other threads waiting; with NSPR already running this does
+    // nothing.
+    static const bool nsprStarted = [] {
+        PR_Init(PR_USER_THREAD, PR_PRIORITY_NORMAL, 0);
+        return true;
+    }();
+    static_cast<void>(nsprStarted);
     return NSS_InitContext(directory, "", "", "", nullptr, flags);
 }
 
@@ -282,24 +294,13 @@ private:
 class NssSigningKey final : public SigningKey {
 public:
     NssSigningKey(Nss nss, SlotPointer slot) : nss_(std::move(nss)), slot_(std::move(slot)) {}
-    ~NssSigningKey() noexcept override {
-        key_.reset();
-        // A login this key made ends with it.
-        if (loggedIn_) {
-            PK11_Logout(slot_.get());
-        }
-    }
 
-    // Logs in to the key's database when it has a password, asking the user
-    // for it; then finds the certificate's RSA key.
+    // Joins the login to the key's database when it has a password (asking
+    // the user for it if no login is in effect); then finds the
+    // certificate's RSA key.
     bool Acquire(CERTCertificate *certificate) {
-        if (slot_ && PK11_NeedLogin(slot_.get()) && !PK11_IsLoggedIn(slot_.get(), nullptr)) {
-            SecretText password;
-            if (!AskStorePassword(PK11_GetTokenName(slot_.get()), password) ||
-                PK11_CheckUserPassword(slot_.get(), password.Text()) != SECSuccess) {
-                return false;
-            }
-            loggedIn_ = true;
+        if (slot_ && !login_.Join(slot_.get())) {
+            return false;
         }
         key_.reset(PK11_FindKeyByAnyCert(certificate, nullptr));
         return key_ && SECKEY_GetPrivateKeyType(key_.get()) == rsaKey;
@@ -328,10 +329,12 @@ public:
     }
 
 private:
+    // Destroyed in reverse: the key, then its share in the login, then the
+    // slot and the context.
     Nss nss_;
     SlotPointer slot_;
+    LoginShare login_;
     PrivateKeyPointer key_;
-    bool loggedIn_ = false;
 };
 
 class NssVerifyingProvider final : public VerifyingProvider {

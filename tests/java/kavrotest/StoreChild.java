@@ -1,7 +1,13 @@
 package kavrotest;
 
 import Brelmont.Kavro;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+import java.util.concurrent.BrokenBarrierException;
+import java.util.concurrent.CyclicBarrier;
 
 /**
  * One store or module call in a JVM of its own, for tests that need an
@@ -13,6 +19,8 @@ import java.util.Arrays;
  *   list
  *   sign SOURCE SERIAL|- DATA          (hex)
  *   verify SOURCE CERTIFICATE|- DATA SIGNATURE
+ *   threads COUNT ROUNDS list|sign ...  (COUNT threads started at once, each making the
+ *                                       call ROUNDS times; prints how often each result came)
  */
 public final class StoreChild {
     private StoreChild() {
@@ -49,10 +57,54 @@ public final class StoreChild {
                         signature.length));
                 break;
             }
+            case "threads":
+                System.out.println("threads=" + threads(Integer.parseInt(args[1]), Integer.parseInt(args[2]),
+                        Arrays.copyOfRange(args, 3, args.length)));
+                break;
             default:
                 throw new IllegalArgumentException(args[0]);
         }
         System.out.println("ms=" + (System.nanoTime() - start) / 1_000_000);
+    }
+
+    private static Map<String, Integer> threads(int count, int rounds, String[] call) {
+        Map<String, Integer> results = new TreeMap<>();
+        CyclicBarrier start = new CyclicBarrier(count);
+        List<Thread> threads = new ArrayList<>();
+        for (int i = 0; i < count; i++) {
+            Thread thread = new Thread(() -> {
+                try {
+                    start.await();
+                } catch (InterruptedException | BrokenBarrierException e) {
+                    throw new IllegalStateException(e);
+                }
+                for (int round = 0; round < rounds; round++) {
+                    String result;
+                    if (call[0].equals("list")) {
+                        byte[] serial = Kavro.ListCertByCSP();
+                        result = serial == null ? "null" : StoreFiles.hex(serial);
+                    } else {
+                        byte[] serial = bytes(call[2]);
+                        byte[] data = StoreFiles.unhex(call[3]);
+                        result = Integer.toString(Kavro.SignByCSP(Integer.parseInt(call[1]), serial,
+                                serial == null ? 0 : serial.length, 0, data, data.length, new byte[1024], new int[1]));
+                    }
+                    synchronized (results) {
+                        results.merge(result, 1, Integer::sum);
+                    }
+                }
+            });
+            thread.start();
+            threads.add(thread);
+        }
+        for (Thread thread : threads) {
+            try {
+                thread.join();
+            } catch (InterruptedException e) {
+                throw new IllegalStateException(e);
+            }
+        }
+        return results;
     }
 
     private static byte[] bytes(String hex) {
