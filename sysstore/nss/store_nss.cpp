@@ -391,13 +391,15 @@ public:
         return key;
     }
 
-    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) override {
+    Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
+                              std::unique_ptr<StoreCertificate> &decoded) override {
         Nss nss = NssContext::OpenWithoutDatabase();
         if (!nss) {
-            return nullptr;
+            return Decoded::kNoProvider;
         }
         SECItem item = {siBuffer, const_cast<unsigned char *>(der), static_cast<unsigned int>(length)};
-        return Wrap(nss, __CERT_DecodeDERCertificate(&item, PR_TRUE, nullptr));
+        decoded = Wrap(nss, __CERT_DecodeDERCertificate(&item, PR_TRUE, nullptr));
+        return decoded ? Decoded::kCertificate : Decoded::kNotACertificate;
     }
 
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {
