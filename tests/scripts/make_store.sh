@@ -21,7 +21,9 @@
 #   issuer carry what NSS passes through to the menu: C1 controls as single
 #   octets and in UTF-8, U+202E (right-to-left override), octets that are
 #   not UTF-8, and C0 and DEL, which NSS writes as \1b and \7f.
-# WORK_DIR/certs: NAME.pem, NAME.der and, for keys, NAME.key.der (PKCS #8).
+# WORK_DIR/certs: NAME.pem, NAME.der and, for keys, NAME.key.der (PKCS #8);
+#   also twin, in no database: the subject, issuer and serial of "one" with
+#   a key of its own.
 set -euo pipefail
 
 work=${1:?work directory}
@@ -74,6 +76,11 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout /dev/null -out "$certs/lone.pe
     -subj "/CN=Certificate Without Key/O=Kavro Tests" -set_serial 0x0A0B -days 3650 2>/dev/null
 openssl x509 -in "$certs/lone.pem" -outform DER -out "$certs/lone.der"
 certutil -A -d "$db" -n lone -t ",," -i "$certs/lone.pem"
+
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/twin.key" -out "$certs/twin.pem" \
+    -subj "/CN=Store User One/O=Kavro Tests" -set_serial 0x05 -days 3650 2>/dev/null
+openssl x509 -in "$certs/twin.pem" -outform DER -out "$certs/twin.der"
+openssl pkcs8 -topk8 -nocrypt -in "$certs/twin.key" -outform DER -out "$certs/twin.key.der"
 
 cp -r "$work/home" "$work/home-lifetime"
 
