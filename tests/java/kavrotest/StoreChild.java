@@ -6,8 +6,10 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.TreeMap;
-import java.util.concurrent.BrokenBarrierException;
 import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 
 /**
  * One store or module call in a JVM of its own, for tests that need an
@@ -26,7 +28,7 @@ public final class StoreChild {
     private StoreChild() {
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws Exception {
         long start = System.nanoTime();
         switch (args[0]) {
             case "initialize":
@@ -67,44 +69,43 @@ public final class StoreChild {
         System.out.println("ms=" + (System.nanoTime() - start) / 1_000_000);
     }
 
-    private static Map<String, Integer> threads(int count, int rounds, String[] call) {
+    private static Map<String, Integer> threads(int count, int rounds, String[] call) throws Exception {
         Map<String, Integer> results = new TreeMap<>();
         CyclicBarrier start = new CyclicBarrier(count);
-        List<Thread> threads = new ArrayList<>();
-        for (int i = 0; i < count; i++) {
-            Thread thread = new Thread(() -> {
-                try {
+        ExecutorService pool = Executors.newFixedThreadPool(count);
+        try {
+            List<Future<?>> threads = new ArrayList<>();
+            for (int i = 0; i < count; i++) {
+                threads.add(pool.submit(() -> {
                     start.await();
-                } catch (InterruptedException | BrokenBarrierException e) {
-                    throw new IllegalStateException(e);
-                }
-                for (int round = 0; round < rounds; round++) {
-                    String result;
-                    if (call[0].equals("list")) {
-                        byte[] serial = Kavro.ListCertByCSP();
-                        result = serial == null ? "null" : StoreFiles.hex(serial);
-                    } else {
-                        byte[] serial = bytes(call[2]);
-                        byte[] data = StoreFiles.unhex(call[3]);
-                        result = Integer.toString(Kavro.SignByCSP(Integer.parseInt(call[1]), serial,
-                                serial == null ? 0 : serial.length, 0, data, data.length, new byte[1024], new int[1]));
+                    for (int round = 0; round < rounds; round++) {
+                        String result = once(call);
+                        synchronized (results) {
+                            results.merge(result, 1, Integer::sum);
+                        }
                     }
-                    synchronized (results) {
-                        results.merge(result, 1, Integer::sum);
-                    }
-                }
-            });
-            thread.start();
-            threads.add(thread);
-        }
-        for (Thread thread : threads) {
-            try {
-                thread.join();
-            } catch (InterruptedException e) {
-                throw new IllegalStateException(e);
+                    return null;
+                }));
             }
+            for (Future<?> thread : threads) {
+                thread.get();
+            }
+        } finally {
+            pool.shutdown();
         }
         return results;
+    }
+
+    /** A list or sign call's result: the serial or "null", the code. */
+    private static String once(String[] call) {
+        if (call[0].equals("list")) {
+            byte[] serial = Kavro.ListCertByCSP();
+            return serial == null ? "null" : StoreFiles.hex(serial);
+        }
+        byte[] serial = bytes(call[2]);
+        byte[] data = StoreFiles.unhex(call[3]);
+        return Integer.toString(Kavro.SignByCSP(Integer.parseInt(call[1]), serial, serial == null ? 0 : serial.length,
+                0, data, data.length, new byte[1024], new int[1]));
     }
 
     private static byte[] bytes(String hex) {
