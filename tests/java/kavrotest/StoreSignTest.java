@@ -179,9 +179,9 @@ class StoreSignTest {
     void threadsSigningWithAPasswordKeepEachOtherLoggedInAndAreAskedOneAtATime() throws IOException {
         Map<String, String> environment = answeringZenity("home.password");
         String serial = StoreFiles.hex(StoreFiles.serial("one"));
-        ChildJvm.Result result = ChildJvm.run(environment, "threads", "4", "40", "sign", "1", serial,
+        ChildJvm.Result result = ChildJvm.run(environment, "threads", "4", "20", "sign", "1", serial,
                 StoreFiles.hex(DATA));
-        assertEquals("{0=160}", result.value("threads"));
+        assertEquals("{0=80}", result.value("threads"));
         assertFalse(Files.exists(Work.dir().resolve("zenity/overlaps")), "two password questions at once");
 
         result = ChildJvm.run(answeringZenity("home"), "threads", "3", "2", "list");
