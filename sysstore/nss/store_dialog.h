@@ -1,9 +1,10 @@
 // What the Linux store asks its user: which certificate to use, and the
 // database password. Both are asked the same way: in a zenity window when a
 // display is present (DISPLAY or WAYLAND_DISPLAY) and zenity is installed,
-// else on the controlling terminal (/dev/tty), else not at all, which
-// answers as Cancel at once. Nothing here blocks without a display and a
-// terminal.
+// else on the controlling terminal (/dev/tty) when the process is in its
+// foreground, else not at all, which answers as Cancel at once. Without a
+// display and a terminal nothing here waits, except for another thread's
+// question that is being answered.
 #ifndef KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
 #define KAVRO_SYSSTORE_NSS_STORE_DIALOG_H
 
