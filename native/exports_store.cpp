@@ -60,25 +60,24 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCSP(JNIEnv *env, jclass, jint c
                 return kBadArgument;
             }
             // Given back in the order data, signature, signatureLength.
-            JavaInts signatureLength(env, jSignatureLength, GiveBack::kCopyBack);
+            JavaIntResult signatureLength(env, jSignatureLength);
             JavaBytes signature(env, jSignature, GiveBack::kCopyBack);
             JavaBytes data(env, jData, GiveBack::kDiscard);
             JavaBytes serial(env, jUsedSerial, GiveBack::kDiscard);
-            if (signatureLength.Unavailable() || signature.Unavailable() || data.Unavailable() ||
-                serial.Unavailable()) {
+            if (signature.Unavailable() || data.Unavailable() || serial.Unavailable()) {
                 return kBadArgument;
             }
-            // An empty signatureLength array has no element 0 to receive the
-            // length. The length passes through a 32-bit value of our own:
-            // jint is long on Windows.
+            // A null or empty signatureLength array has no element 0 to
+            // receive the length. The length passes through a 32-bit value of
+            // our own: jint is long on Windows.
             std::int32_t producedLength = 0;
             SignatureOutput output = {reinterpret_cast<unsigned char *>(signature.Elements()),
                                       static_cast<std::size_t>(signature.Length()),
-                                      signatureLength.Length() >= 1 ? &producedLength : nullptr};
+                                      signatureLength.HasFirst() ? &producedLength : nullptr};
             int result = SignByCSP(PlatformStore(), certSource, Bytes(serial), serialLength, Bytes(data),
                                    dataLength, output);
             if (result == kOk) {
-                signatureLength.Elements()[0] = producedLength;
+                signatureLength.Set(producedLength);
             }
             return result;
         },

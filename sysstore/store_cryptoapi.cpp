@@ -210,14 +210,15 @@ public:
         return key;
     }
 
-    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) override {
+    Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
+                              std::unique_ptr<StoreCertificate> &decoded) override {
         if (!FitsDword(length)) {
-            return nullptr;
+            return Decoded::kNotACertificate;
         }
-        auto certificate = std::make_unique<CryptoApiCertificate>();
-        return Holding(std::move(certificate),
-                       CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_NDR_ENCODING, der,
-                                                    static_cast<DWORD>(length)));
+        decoded = Holding(std::make_unique<CryptoApiCertificate>(),
+                          CertCreateCertificateContext(X509_ASN_ENCODING | PKCS_7_NDR_ENCODING, der,
+                                                       static_cast<DWORD>(length)));
+        return decoded ? Decoded::kCertificate : Decoded::kNotACertificate;
     }
 
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {

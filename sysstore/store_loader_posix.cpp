@@ -17,8 +17,8 @@ class MissingBackend final : public StoreBackend {
 public:
     std::unique_ptr<PersonalStore> OpenPersonalStore() override { return nullptr; }
     std::unique_ptr<SigningKey> AcquirePrivateKey(const StoreCertificate &) override { return nullptr; }
-    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *, std::size_t) override {
-        return nullptr;
+    Decoded DecodeCertificate(const unsigned char *, std::size_t, std::unique_ptr<StoreCertificate> &) override {
+        return Decoded::kNoProvider;
     }
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override { return nullptr; }
 };

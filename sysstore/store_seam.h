@@ -105,6 +105,13 @@ public:
     virtual bool VerifySignature(Sha1Hash &hash, const unsigned char *signature, std::size_t length) = 0;
 };
 
+// What DecodeCertificate found.
+enum class Decoded {
+    kCertificate,
+    kNotACertificate,
+    kNoProvider,  // the platform's certificate services cannot be had at all
+};
+
 class StoreBackend {
 public:
     virtual ~StoreBackend() = default;
@@ -115,9 +122,12 @@ public:
     // &keySpec, &callerFree). A store that asks the user for a password or
     // PIN does so here. Null when the key is not available.
     virtual std::unique_ptr<SigningKey> AcquirePrivateKey(const StoreCertificate &certificate) = 0;
-    // CertCreateCertificateContext(0x00020001, der, length). Null when the
-    // octets are not a certificate.
-    virtual std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) = 0;
+    // CertCreateCertificateContext(0x00020001, der, length): kCertificate
+    // with the certificate in decoded, kNotACertificate when the octets are
+    // not one. kNoProvider when there is nothing to decode with (on Linux:
+    // the NSS backend cannot be loaded or NSS does not start).
+    virtual Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
+                                      std::unique_ptr<StoreCertificate> &decoded) = 0;
     // CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_FULL, 0), and
     // when that fails once more with CRYPT_NEWKEYSET. Null when both fail.
     virtual std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() = 0;

@@ -104,8 +104,15 @@ int DecodeGivenCertificate(StoreBackend &backend, int certSource, const unsigned
             return result;
         }
     }
-    decoded = backend.DecodeCertificate(der.data(), derLength);
-    return decoded ? kOk : kNoCertificateChosen;
+    switch (backend.DecodeCertificate(der.data(), derLength, decoded)) {
+        case Decoded::kCertificate:
+            return kOk;
+        case Decoded::kNoProvider:
+            return kNoProvider;
+        case Decoded::kNotACertificate:
+            break;
+    }
+    return kNoCertificateChosen;
 }
 
 // The handles of one verification. Members are destroyed in reverse order:

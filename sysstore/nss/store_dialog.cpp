@@ -1,6 +1,7 @@
 // The store's questions to its user: a zenity window when a display is
 // present, else the terminal (store_terminal.cpp), else none.
 #include "sysstore/nss/child_process.h"
+#include "sysstore/nss/escaped_text.h"
 #include "sysstore/nss/store_dialog.h"
 
 #include <algorithm>
@@ -57,7 +58,8 @@ Answer ChooseWithZenity(const std::string &zenity, const std::vector<Certificate
         "--hide-column=1", "--print-column=1"};
     for (std::size_t index : order) {
         const CertificateRow &row = rows[index];
-        arguments.insert(arguments.end(), {std::to_string(index), Cell(row.subject), Cell(row.issuer), row.serial,
+        arguments.insert(arguments.end(), {std::to_string(index), Cell(EscapedText(row.subject)),
+                                           Cell(EscapedText(row.issuer)), row.serial,
                                            row.validFrom + " to " + row.validTo});
     }
     char output[64];
@@ -80,8 +82,8 @@ Answer ChooseWithZenity(const std::string &zenity, const std::vector<Certificate
 }
 
 Answer AskPasswordWithZenity(const std::string &zenity, const std::string &storeName, SecretText &password) {
-    std::vector<std::string> arguments = {zenity, "--entry", "--hide-text", "--title=Certificate store password",
-                                          "--text=Password for the certificate store \"" + Markup(storeName) + "\":"};
+    const std::string text = "--text=Password for the certificate store \"" + Markup(EscapedText(storeName)) + "\":";
+    std::vector<std::string> arguments = {zenity, "--entry", "--hide-text", "--title=Certificate store password", text};
     ProgramResult result;
     Answer answer = Judge(RunProgram(zenity, arguments, {kZenityEnvironment}, password.Buffer(),
                                      SecretText::kCapacity - 1, result),
@@ -115,6 +117,12 @@ std::vector<std::size_t> DisplayOrder(const std::vector<CertificateRow> &rows) {
 
 std::string Zenity() { return DisplayPresent() ? FindProgram("zenity") : std::string(); }
 
+// Never destroyed: a question may still be open on another thread at exit.
+std::mutex &QuestionMutex() {
+    static std::mutex *const mutex = new std::mutex;
+    return *mutex;
+}
+
 void WipeText(char *text, std::size_t size) {
     volatile char *bytes = text;
     for (std::size_t i = 0; i < size; ++i) {
@@ -131,6 +139,8 @@ void SecretText::SetLength(std::size_t length) {
     WipeText(text_.data() + end, kCapacity - end);
 }
 
+QuestionTurn::QuestionTurn() : lock_(QuestionMutex()) {}
+
 long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     // An empty store offers nothing to choose from.
     if (rows.empty()) {
@@ -138,6 +148,7 @@ long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     }
     std::vector<std::size_t> order = DisplayOrder(rows);
     std::size_t chosen = 0;
+    QuestionTurn turn;
     std::string zenity = Zenity();
     Answer answer = zenity.empty() ? Answer::kUnavailable : ChooseWithZenity(zenity, rows, order, chosen);
     if (answer == Answer::kUnavailable) {
@@ -146,7 +157,7 @@ long ChooseCertificateRow(const std::vector<CertificateRow> &rows) {
     return answer == Answer::kGiven ? static_cast<long>(chosen) : -1;
 }
 
-bool AskStorePassword(const std::string &storeName, SecretText &password) {
+bool AskStorePassword(const QuestionTurn &, const std::string &storeName, SecretText &password) {
     std::string zenity = Zenity();
     Answer answer = zenity.empty() ? Answer::kUnavailable : AskPasswordWithZenity(zenity, storeName, password);
     if (answer == Answer::kUnavailable) {

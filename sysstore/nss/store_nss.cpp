@@ -5,6 +5,7 @@
 // open between calls. Only the database itself is opened: neither the module
 // list kept beside it nor the built-in roots are loaded.
 #include "sysstore/nss/nss_module.h"
+#include "sysstore/nss/shared_login.h"
 #include "sysstore/nss/store_dialog.h"
 #include "sysstore/store_seam.h"
 
@@ -13,20 +14,17 @@
 #include <keyhi.h>
 #include <nss.h>
 #include <pk11pub.h>
+#include <prinit.h>
+#include <secasn1.h>
 #include <secitem.h>
 
 #include <signal.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <new>
 #include <string>
 #include <vector>
-
-// libnss3 exports the decoder under this name (since NSS 3.2); the header's
-// CERT_DecodeDERCertificate is not exported. It decodes without looking in
-// any database, so a certificate that shares issuer and serial with a stored
-// one keeps its own key (CERT_NewTempCertificate would hand back the stored one).
-extern "C" CERTCertificate *__CERT_DecodeDERCertificate(SECItem *derSignedCert, PRBool copyDER, char *nickname);
 
 namespace kavro {
 namespace {
@@ -57,6 +55,16 @@ private:
 
 NSSInitContext *InitContext(const char *directory, PRUint32 flags) {
     KeepSigpipeAction keep;
+    // NSPR starts itself at its first use, but not safely when several
+    // threads make that first call at once: one can find NSPR's call-once
+    // lock not yet made and crash in NSS_InitContext. It is started here
+    // once, the other threads waiting; with NSPR already running this does
+    // nothing.
+    static const bool nsprStarted = [] {
+        PR_Init(PR_USER_THREAD, PR_PRIORITY_NORMAL, 0);
+        return true;
+    }();
+    static_cast<void>(nsprStarted);
     return NSS_InitContext(directory, "", "", "", nullptr, flags);
 }
 
@@ -134,24 +142,77 @@ void ReverseInto(unsigned char *destination, const unsigned char *source, std::s
     }
 }
 
-// Members are declared so that the NSS object goes before the context.
-class NssCertificate final : public StoreCertificate {
+// A certificate, from the store or decoded from octets Java gave: its
+// serial in the seam's order and its public key. The context is a member of
+// this base, so it goes after the NSS objects of the derived classes.
+class NssCertificateBase : public StoreCertificate {
 public:
-    NssCertificate(Nss nss, CertificatePointer certificate) : nss_(std::move(nss)), certificate_(std::move(certificate)) {
+    NssCertificateBase(Nss nss, const SECItem &serial) : nss_(std::move(nss)), serial_(serial.len) {
         // NSS keeps the INTEGER's content octets most significant first; the
         // seam wants the platform order.
-        const SECItem &serial = certificate_->serialNumber;
-        serial_.resize(serial.len);
         ReverseInto(serial_.data(), serial.data, serial.len);
     }
     SerialBlob SerialNumber() const override { return {serial_.data(), serial_.size()}; }
-    CERTCertificate *Get() const { return certificate_.get(); }
+    virtual const CERTSubjectPublicKeyInfo &PublicKeyInfo() const = 0;
     const Nss &Context() const { return nss_; }
 
 private:
     Nss nss_;
-    CertificatePointer certificate_;
     std::vector<unsigned char> serial_;
+};
+
+// A certificate of the store.
+class NssCertificate final : public NssCertificateBase {
+public:
+    NssCertificate(Nss nss, CertificatePointer certificate)
+        : NssCertificateBase(std::move(nss), certificate->serialNumber), certificate_(std::move(certificate)) {}
+    const CERTSubjectPublicKeyInfo &PublicKeyInfo() const override { return certificate_->subjectPublicKeyInfo; }
+    CERTCertificate *Get() const { return certificate_.get(); }
+
+private:
+    CertificatePointer certificate_;
+};
+
+struct ArenaRelease {
+    void operator()(PLArenaPool *arena) const noexcept { PORT_FreeArena(arena, PR_FALSE); }
+};
+using ArenaPointer = std::unique_ptr<PLArenaPool, ArenaRelease>;
+
+// A certificate decoded from octets on its own, with NSS's certificate
+// template. Nothing is looked up in any database: a certificate that shares
+// issuer and serial with a stored one keeps its own key, where
+// CERT_NewTempCertificate (and CERT_DecodeCertFromPackage through it) refuses
+// it or hands back the stored one while the database is open in the process.
+class GivenCertificate final : public NssCertificateBase {
+public:
+    GivenCertificate(Nss nss, ArenaPointer arena, const CERTCertificate *fields)
+        : NssCertificateBase(std::move(nss), fields->serialNumber), arena_(std::move(arena)), fields_(fields) {}
+
+    static std::unique_ptr<StoreCertificate> Decode(const Nss &nss, const unsigned char *der, std::size_t length) {
+        ArenaPointer arena(PORT_NewArena(DER_DEFAULT_CHUNKSIZE));
+        if (!arena) {
+            throw std::bad_alloc();
+        }
+        // The decoder points into the octets it decodes: they are copied
+        // into the arena first. Trailing octets fail the decoding.
+        SECItem source = {siBuffer, const_cast<unsigned char *>(der), static_cast<unsigned int>(length)};
+        SECItem copy = {siBuffer, nullptr, 0};
+        CERTCertificate *fields = PORT_ArenaZNew(arena.get(), CERTCertificate);
+        if (fields == nullptr || SECITEM_CopyItem(arena.get(), &copy, &source) != SECSuccess) {
+            throw std::bad_alloc();
+        }
+        if (SEC_QuickDERDecodeItem(arena.get(), fields, SEC_ASN1_GET(SEC_SignedCertificateTemplate), &copy) !=
+            SECSuccess) {
+            return nullptr;
+        }
+        return std::make_unique<GivenCertificate>(nss, std::move(arena), fields);
+    }
+
+    const CERTSubjectPublicKeyInfo &PublicKeyInfo() const override { return fields_->subjectPublicKeyInfo; }
+
+private:
+    ArenaPointer arena_;
+    const CERTCertificate *fields_;  // in arena_: only the decoded fields, no NSS certificate
 };
 
 std::unique_ptr<StoreCertificate> Wrap(const Nss &nss, CERTCertificate *certificate) {
@@ -282,24 +343,13 @@ private:
 class NssSigningKey final : public SigningKey {
 public:
     NssSigningKey(Nss nss, SlotPointer slot) : nss_(std::move(nss)), slot_(std::move(slot)) {}
-    ~NssSigningKey() noexcept override {
-        key_.reset();
-        // A login this key made ends with it.
-        if (loggedIn_) {
-            PK11_Logout(slot_.get());
-        }
-    }
 
-    // Logs in to the key's database when it has a password, asking the user
-    // for it; then finds the certificate's RSA key.
+    // Joins the login to the key's database when it has a password (asking
+    // the user for it if no login is in effect); then finds the
+    // certificate's RSA key.
     bool Acquire(CERTCertificate *certificate) {
-        if (slot_ && PK11_NeedLogin(slot_.get()) && !PK11_IsLoggedIn(slot_.get(), nullptr)) {
-            SecretText password;
-            if (!AskStorePassword(PK11_GetTokenName(slot_.get()), password) ||
-                PK11_CheckUserPassword(slot_.get(), password.Text()) != SECSuccess) {
-                return false;
-            }
-            loggedIn_ = true;
+        if (slot_ && !login_.Join(slot_.get())) {
+            return false;
         }
         key_.reset(PK11_FindKeyByAnyCert(certificate, nullptr));
         return key_ && SECKEY_GetPrivateKeyType(key_.get()) == rsaKey;
@@ -328,10 +378,12 @@ public:
     }
 
 private:
+    // Destroyed in reverse: the key, then its share in the login, then the
+    // slot and the context.
     Nss nss_;
     SlotPointer slot_;
+    LoginShare login_;
     PrivateKeyPointer key_;
-    bool loggedIn_ = false;
 };
 
 class NssVerifyingProvider final : public VerifyingProvider {
@@ -339,7 +391,7 @@ public:
     explicit NssVerifyingProvider(Nss nss) : nss_(std::move(nss)) {}
 
     bool ImportPublicKey(const StoreCertificate &certificate) override {
-        key_.reset(CERT_ExtractPublicKey(static_cast<const NssCertificate &>(certificate).Get()));
+        key_.reset(SECKEY_ExtractPublicKey(&static_cast<const NssCertificateBase &>(certificate).PublicKeyInfo()));
         if (key_ && SECKEY_GetPublicKeyType(key_.get()) != rsaKey) {
             key_.reset();
         }
@@ -378,6 +430,7 @@ public:
     }
 
     std::unique_ptr<SigningKey> AcquirePrivateKey(const StoreCertificate &certificate) override {
+        // Only certificates of the store come here (SignByCSP chooses in the store).
         const NssCertificate &nssCertificate = static_cast<const NssCertificate &>(certificate);
         CERTCertificate *nssCert = nssCertificate.Get();
         SlotPointer slot(nssCert->slot != nullptr ? PK11_ReferenceSlot(nssCert->slot) : PK11_GetInternalKeySlot());
@@ -388,13 +441,14 @@ public:
         return key;
     }
 
-    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) override {
+    Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
+                              std::unique_ptr<StoreCertificate> &decoded) override {
         Nss nss = NssContext::OpenWithoutDatabase();
         if (!nss) {
-            return nullptr;
+            return Decoded::kNoProvider;
         }
-        SECItem item = {siBuffer, const_cast<unsigned char *>(der), static_cast<unsigned int>(length)};
-        return Wrap(nss, __CERT_DecodeDERCertificate(&item, PR_TRUE, nullptr));
+        decoded = GivenCertificate::Decode(nss, der, length);
+        return decoded ? Decoded::kCertificate : Decoded::kNotACertificate;
     }
 
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {

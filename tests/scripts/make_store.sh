@@ -17,12 +17,19 @@
 #   holding "one" with its key.
 # WORK_DIR/home-lifetime: a copy of home for tests that change it.
 # WORK_DIR/home-empty: no database.
-# WORK_DIR/certs: NAME.pem, NAME.der and, for keys, NAME.key.der (PKCS #8).
+# WORK_DIR/home-hostile: one certificate without a key whose subject and
+#   issuer carry what NSS passes through to the menu: C1 controls as single
+#   octets and in UTF-8, U+202E (right-to-left override), octets that are
+#   not UTF-8, and C0 and DEL, which NSS writes as \1b and \7f.
+# WORK_DIR/certs: NAME.pem, NAME.der and, for keys, NAME.key.der (PKCS #8);
+#   also twin, in no database: the subject, issuer and serial of "one" with
+#   a key of its own.
 set -euo pipefail
 
 work=${1:?work directory}
 rm -rf "$work"
-mkdir -p "$work/certs" "$work/home/.pki/nssdb" "$work/home-password/.pki/nssdb" "$work/home-empty"
+mkdir -p "$work/certs" "$work/home/.pki/nssdb" "$work/home-password/.pki/nssdb" "$work/home-empty" \
+    "$work/home-hostile/.pki/nssdb"
 work=$(cd "$work" && pwd)
 certs=$work/certs
 db=sql:$work/home/.pki/nssdb
@@ -70,6 +77,11 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout /dev/null -out "$certs/lone.pe
 openssl x509 -in "$certs/lone.pem" -outform DER -out "$certs/lone.der"
 certutil -A -d "$db" -n lone -t ",," -i "$certs/lone.pem"
 
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$certs/twin.key" -out "$certs/twin.pem" \
+    -subj "/CN=Store User One/O=Kavro Tests" -set_serial 0x05 -days 3650 2>/dev/null
+openssl x509 -in "$certs/twin.pem" -outform DER -out "$certs/twin.der"
+openssl pkcs8 -topk8 -nocrypt -in "$certs/twin.key" -outform DER -out "$certs/twin.key.der"
+
 cp -r "$work/home" "$work/home-lifetime"
 
 # A database with a password, holding "one" and its key.
@@ -78,11 +90,21 @@ pdb=sql:$work/home-password/.pki/nssdb
 certutil -N -d "$pdb" -f "$certs/password.txt"
 pk12util -i "$certs/one.p12" -d "$pdb" -W p12 -k "$certs/password.txt" >/dev/null
 
+# The hostile texts replace a placeholder of the same length in the DER.
+openssl req -x509 -newkey rsa:2048 -nodes -keyout /dev/null -out "$certs/hostile.pem" \
+    -subj "/CN=Aq1q2q3q4q5q6q7q8qB/O=Kavro Tests" -set_serial 0x0BAD -days 3650 2>/dev/null
+openssl x509 -in "$certs/hostile.pem" -outform DER |
+    perl -0777 -pe 's/Aq1q2q3q4q5q6q7q8qB/A\x1b[1m\x9b\xc2\x9b\xe2\x80\xae\x7fZ\xf0\x80B.../g' >"$certs/hostile.der"
+hdb=sql:$work/home-hostile/.pki/nssdb
+certutil -N -d "$hdb" --empty-password
+certutil -A -d "$hdb" -n hostile -t ",," -i "$certs/hostile.der"
+
 {
     echo "home=$work/home"
     echo "home.password=$work/home-password"
     echo "home.lifetime=$work/home-lifetime"
     echo "home.empty=$work/home-empty"
+    echo "home.hostile=$work/home-hostile"
     echo "password=$password"
     echo "certs.dir=$certs"
     echo "keyed=one two twenty long verylong expired"

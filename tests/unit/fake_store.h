@@ -29,6 +29,7 @@ struct Script {
     bool signs = true;
     std::size_t signatureLength = 256;
     bool decodes = true;
+    bool decoderAvailable = true;
     bool providerAcquired = true;
     bool keyImported = true;
     bool verifies = true;
@@ -169,10 +170,15 @@ public:
         journal.push_back("acquire key of " + name);
         return script.keyAvailable ? std::make_unique<FakeKey>(journal, script, name) : nullptr;
     }
-    std::unique_ptr<StoreCertificate> DecodeCertificate(const unsigned char *der, std::size_t length) override {
+    Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
+                              std::unique_ptr<StoreCertificate> &certificate) override {
         decoded.assign(der, der + length);
         journal.push_back("decode " + std::to_string(length) + " octets");
-        return script.decodes ? std::make_unique<FakeCertificate>(journal, Certificate{"given", {0x01}}) : nullptr;
+        if (!script.decoderAvailable || !script.decodes) {
+            return script.decoderAvailable ? Decoded::kNotACertificate : Decoded::kNoProvider;
+        }
+        certificate = std::make_unique<FakeCertificate>(journal, Certificate{"given", {0x01}});
+        return Decoded::kCertificate;
     }
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {
         journal.push_back("acquire provider");

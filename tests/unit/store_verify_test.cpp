@@ -118,6 +118,16 @@ TEST_F(VerifyByCspTest, DerBytesGoToTheDecoderAsTheyAre) {
     EXPECT_EQ(backend.journal.back(), "decode 5 octets");
 }
 
+TEST_F(VerifyByCspTest, WithNothingToDecodeWithGivenCertificatesGive1306) {
+    backend.script.decoderAvailable = false;
+    Bytes der = {0x30, 0x03, 0x02, 0x01, 0x05};
+    Bytes pem = Of(kPem);
+    EXPECT_EQ(Verify(kDerBytes, &der), kNoProvider);
+    EXPECT_EQ(Verify(kPemText, &pem), kNoProvider);
+    EXPECT_EQ(VerifyFile(WriteFile("nodecoder.der", der)), kNoProvider);
+    EXPECT_EQ(backend.journal, (Journal{"decode 5 octets", "decode 96 octets", "decode 5 octets"}));
+}
+
 TEST_F(VerifyByCspTest, GivenCertificatesLongerThanTheBuffersAreRefused) {
     Bytes big(4097, 0x30);
     EXPECT_EQ(Verify(kDerBytes, &big), kBadArgument);

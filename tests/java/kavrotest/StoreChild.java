@@ -1,7 +1,15 @@
 package kavrotest;
 
 import Brelmont.Kavro;
+import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.List;
+import java.util.Map;
+import java.util.TreeMap;
+import java.util.concurrent.CyclicBarrier;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
 
 /**
  * One store or module call in a JVM of its own, for tests that need an
@@ -13,12 +21,14 @@ import java.util.Arrays;
  *   list
  *   sign SOURCE SERIAL|- DATA          (hex)
  *   verify SOURCE CERTIFICATE|- DATA SIGNATURE
+ *   threads COUNT ROUNDS list|sign ...  (COUNT threads started at once, each making the
+ *                                       call ROUNDS times; prints how often each result came)
  */
 public final class StoreChild {
     private StoreChild() {
     }
 
-    public static void main(String[] args) {
+    public static void main(String[] args) throws Exception {
         long start = System.nanoTime();
         switch (args[0]) {
             case "initialize":
@@ -49,10 +59,53 @@ public final class StoreChild {
                         signature.length));
                 break;
             }
+            case "threads":
+                System.out.println("threads=" + threads(Integer.parseInt(args[1]), Integer.parseInt(args[2]),
+                        Arrays.copyOfRange(args, 3, args.length)));
+                break;
             default:
                 throw new IllegalArgumentException(args[0]);
         }
         System.out.println("ms=" + (System.nanoTime() - start) / 1_000_000);
+    }
+
+    private static Map<String, Integer> threads(int count, int rounds, String[] call) throws Exception {
+        Map<String, Integer> results = new TreeMap<>();
+        CyclicBarrier start = new CyclicBarrier(count);
+        ExecutorService pool = Executors.newFixedThreadPool(count);
+        try {
+            List<Future<?>> threads = new ArrayList<>();
+            for (int i = 0; i < count; i++) {
+                threads.add(pool.submit(() -> {
+                    start.await();
+                    for (int round = 0; round < rounds; round++) {
+                        String result = once(call);
+                        synchronized (results) {
+                            results.merge(result, 1, Integer::sum);
+                        }
+                    }
+                    return null;
+                }));
+            }
+            for (Future<?> thread : threads) {
+                thread.get();
+            }
+        } finally {
+            pool.shutdown();
+        }
+        return results;
+    }
+
+    /** A list or sign call's result: the serial or "null", the code. */
+    private static String once(String[] call) {
+        if (call[0].equals("list")) {
+            byte[] serial = Kavro.ListCertByCSP();
+            return serial == null ? "null" : StoreFiles.hex(serial);
+        }
+        byte[] serial = bytes(call[2]);
+        byte[] data = StoreFiles.unhex(call[3]);
+        return Integer.toString(Kavro.SignByCSP(Integer.parseInt(call[1]), serial, serial == null ? 0 : serial.length,
+                0, data, data.length, new byte[1024], new int[1]));
     }
 
     private static byte[] bytes(String hex) {

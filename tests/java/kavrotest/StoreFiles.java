@@ -50,7 +50,7 @@ public final class StoreFiles {
         return value;
     }
 
-    /** "home", "home.password", "home.lifetime" or "home.empty". */
+    /** "home", "home.password", "home.lifetime", "home.empty" or "home.hostile". */
     public static Path home(String which) {
         return Paths.get(get(which));
     }

@@ -75,8 +75,12 @@ class StoreNoDatabaseTest {
         assertEquals("null", ChildJvm.startWith(library, environment, "list").await(limit).value("list"));
         assertEquals(1301, ChildJvm.startWith(library, environment, "sign", "1",
                 StoreFiles.hex(StoreFiles.serial("two")), StoreFiles.hex(DATA)).await(limit).code("sign"));
+        // A valid certificate: without a provider to decode it, 1306, not 1302.
         byte[] signature = StoreFiles.reversed(StoreFiles.javaSignature("two", DATA));
-        assertEquals(1302, ChildJvm.startWith(library, environment, "verify", "3", StoreFiles.hex(StoreFiles.der("two")),
+        assertEquals(1306, ChildJvm.startWith(library, environment, "verify", "3", StoreFiles.hex(StoreFiles.der("two")),
                 StoreFiles.hex(DATA), StoreFiles.hex(signature)).await(limit).code("verify"));
+        assertEquals(1306, ChildJvm.startWith(library, environment, "verify", "4",
+                StoreFiles.hex(StoreFiles.file("two.pem").toString().getBytes()), StoreFiles.hex(DATA),
+                StoreFiles.hex(signature)).await(limit).code("verify"));
     }
 }

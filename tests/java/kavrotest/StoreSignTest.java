@@ -7,7 +7,11 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
 import java.util.Arrays;
+import java.util.Map;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -152,6 +156,48 @@ class StoreSignTest {
         assertUntouched();
         // The dialog ignores serial and serialLength.
         assertEquals(1302, Kavro.SignByCSP(0, serial, 99, 0, DATA, DATA.length, signature, signatureLength));
+    }
+
+    /**
+     * A zenity that answers at once: the password to --entry, the first row
+     * to --list. It notes a question that begins while another is open.
+     */
+    private static Map<String, String> answeringZenity(String home) throws IOException {
+        Path bin = Files.createDirectories(Work.dir().resolve("zenity"));
+        Files.deleteIfExists(bin.resolve("overlaps"));
+        Path zenity = bin.resolve("zenity");
+        Files.writeString(zenity, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
+                + "mkdir open 2>/dev/null || echo overlap >>overlaps\n"
+                + "sleep 0.02\nrmdir open 2>/dev/null\n"
+                + "case \"$*\" in *--entry*) echo '" + StoreFiles.get("password") + "' ;; *) echo 0 ;; esac\n");
+        zenity.toFile().setExecutable(true);
+        return ChildJvm.environment(StoreFiles.home(home), "DISPLAY=:4711",
+                "PATH=" + bin + ":" + System.getenv("PATH"));
+    }
+
+    @Test
+    void threadsSigningWithAPasswordKeepEachOtherLoggedInAndAreAskedOneAtATime() throws IOException {
+        Map<String, String> environment = answeringZenity("home.password");
+        String serial = StoreFiles.hex(StoreFiles.serial("one"));
+        ChildJvm.Result result = ChildJvm.run(environment, "threads", "4", "20", "sign", "1", serial,
+                StoreFiles.hex(DATA));
+        assertEquals("{0=80}", result.value("threads"));
+        assertFalse(Files.exists(Work.dir().resolve("zenity/overlaps")), "two password questions at once");
+
+        result = ChildJvm.run(answeringZenity("home"), "threads", "3", "2", "list");
+        assertFalse(result.value("threads").contains("null"), result.value("threads"));
+        assertFalse(Files.exists(Work.dir().resolve("zenity/overlaps")), "two dialogs at once");
+    }
+
+    @Test
+    void firstStoreCallsOnManyThreadsAtOnceDoNotCrashTheJvm() {
+        // Each JVM makes its first store calls, and so starts NSS, on eight
+        // threads at once; one JVM in five crashed when NSS started unguarded.
+        Map<String, String> environment = ChildJvm.environment(StoreFiles.home("home"));
+        for (int i = 0; i < 8; i++) {
+            assertEquals("{0=8}", ChildJvm.run(environment, "threads", "8", "1", "sign", "1",
+                    StoreFiles.hex(StoreFiles.serial("one")), StoreFiles.hex(DATA)).value("threads"), "JVM " + i);
+        }
     }
 
     @Test

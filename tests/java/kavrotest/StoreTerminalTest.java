@@ -27,6 +27,8 @@ class StoreTerminalTest {
     private static final String PASSWORD_PROMPT = "Password for the certificate store";
     private static final byte[] DATA = "chosen on the terminal".getBytes();
     private static final Duration LIMIT = Duration.ofSeconds(60);
+    /** What stty -a shows for a terminal in its usual state. */
+    private static final List<String> SANE = List.of("echo", "icanon", "isig");
 
     private static Tmux tmux;
 
@@ -132,6 +134,12 @@ class StoreTerminalTest {
         assertTrue(StoreFiles.javaVerifies("one", DATA, StoreFiles.reversed(result.bytes("signature"))));
         assertFalse(session.screen().contains(password), "the password was shown");
 
+        // Typing is edited as in a line the terminal edits: erase (Backspace) and kill (Ctrl-U).
+        session = tmux.start(environment("home.password"), "sign", "1", serial, StoreFiles.hex(DATA));
+        session.waitFor(PASSWORD_PROMPT, LIMIT);
+        session.keys("not it", "C-u", password + "xy", "BSpace", "BSpace", "Enter");
+        assertEquals(0, session.await(LIMIT).code("sign"), "edited");
+
         session = tmux.start(environment("home.password"), "sign", "1", serial, StoreFiles.hex(DATA));
         session.waitFor(PASSWORD_PROMPT, LIMIT);
         session.keys("Enter");
@@ -141,6 +149,59 @@ class StoreTerminalTest {
         session.waitFor(PASSWORD_PROMPT, LIMIT);
         session.keys("wrong", "Enter");
         assertEquals(1303, session.await(LIMIT).code("sign"), "a wrong answer");
+    }
+
+    @Test
+    void controlsInCertificateTextsAreShownEscaped() {
+        // NSS itself writes ESC and DEL as \1b and \7f; the rest is kavro's.
+        String name = "O=Kavro Tests,CN=A\\1b[1m\\x9B\\u009B\\u202E\\7fZ\\xF0\\x80B...";
+        Tmux.Session session = tmux.start(environment("home.hostile"), "list");
+        String screen = session.waitFor(PROMPT, LIMIT);
+        session.keys("Enter");
+        assertEquals("null", session.await(LIMIT).value("list"));
+        assertTrue(screen.contains("  1) " + name + "\n      issued by " + name + "\n"), screen);
+    }
+
+    @Test
+    void theInterruptCharactersCancelThePromptAndTheTerminalIsRestored() {
+        String serial = StoreFiles.hex(StoreFiles.serial("one"));
+        for (String key : new String[] {"C-c", "C-\\", "C-z"}) {
+            Tmux.Session session = tmux.start(environment("home.password"), "sign", "1", serial, StoreFiles.hex(DATA));
+            session.waitFor(PASSWORD_PROMPT, LIMIT);
+            session.keys("typed", key);
+            assertEquals(1303, session.await(LIMIT).code("sign"), key);
+            assertTrue(session.terminalSettings().containsAll(SANE), key + ": " + session.terminalSettings());
+        }
+    }
+
+    @Test
+    void aJvmEndedDuringThePasswordPromptLeavesTheTerminalAsItWas() {
+        Tmux.Session session = tmux.start(environment("home.password"), "sign", "1",
+                StoreFiles.hex(StoreFiles.serial("one")), StoreFiles.hex(DATA));
+        session.waitFor(PASSWORD_PROMPT, LIMIT);
+        session.jvm().destroy();
+        assertEquals(143, session.awaitExit(LIMIT), "ended by SIGTERM");
+        assertTrue(session.terminalSettings().containsAll(SANE), session.terminalSettings().toString());
+    }
+
+    @Test
+    void aJvmInTheBackgroundOfItsTerminalIsNeitherAskedNorStopped() {
+        Tmux.Session session = tmux.startJob(environment("home"), "CALL & wait $!", "list");
+        assertEquals("null", session.await(LIMIT).value("list"));
+        assertFalse(session.screen().contains(PROMPT), session.screen());
+        session = tmux.startJob(environment("home.password"), "CALL & wait $!", "sign", "1",
+                StoreFiles.hex(StoreFiles.serial("one")), StoreFiles.hex(DATA));
+        assertEquals(1303, session.await(LIMIT).code("sign"));
+        assertFalse(session.screen().contains(PASSWORD_PROMPT), session.screen());
+    }
+
+    @Test
+    void aCallSentToTheBackgroundWhileTheMenuIsShownIsCancelled() {
+        // Ctrl-Z stops the job at the menu, and bg lets it go on in the background.
+        Tmux.Session session = tmux.startJob(environment("home"), "CALL; bg; wait $!", "list");
+        session.waitFor(PROMPT, LIMIT);
+        session.keys("C-z");
+        assertEquals("null", session.await(LIMIT).value("list"));
     }
 
     @Test

@@ -162,6 +162,23 @@ class StoreVerifyTest {
     }
 
     @Test
+    void aGivenCertificateKeepsItsOwnKeyBesideAStoredOneWithItsIssuerAndSerial() {
+        // twin: issuer, subject and serial of "one", another key, not in the store.
+        byte[] der = StoreFiles.der("twin");
+        byte[] twinSignature = StoreFiles.reversed(StoreFiles.javaSignature("twin", DATA));
+        assertEquals(0, verify(DER_BYTES, der, DATA, twinSignature));
+        // The database open in the process, as another user of NSS here may keep it.
+        assertTrue(NssProbe.openDatabase(StoreFiles.home("home").resolve(".pki/nssdb").toString()));
+        try {
+            assertEquals(0, verify(DER_BYTES, der, DATA, twinSignature));
+            assertEquals(0, verify(PEM_TEXT, pemWithoutLineEnd("twin"), DATA, twinSignature));
+            assertEquals(1308, verify(DER_BYTES, der, DATA, signature("one")), "the stored certificate's key");
+        } finally {
+            NssProbe.closeDatabase();
+        }
+    }
+
+    @Test
     void anEcKeyCannotBeImported() {
         assertEquals(1307, verify(DER_BYTES, StoreFiles.der("ec"), DATA, signature("two")));
         assertEquals(1307, verify(STORE_SERIAL, StoreFiles.serial("ec"), DATA, signature("two")));

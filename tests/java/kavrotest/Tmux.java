@@ -28,31 +28,46 @@ public final class Tmux implements AutoCloseable {
 
     /** Runs a StoreChild call in a new session with exactly this environment's HOME and extra entries. */
     public Session start(Map<String, String> environment, String... args) {
+        return startJob(environment, "CALL", args);
+    }
+
+    /**
+     * Runs a StoreChild call as a job of bash with job control: script names
+     * the call CALL and ends with its exit status, for example
+     * "CALL & wait $!" for a job in the background. tmux starts its panes
+     * with SIGTTIN and SIGTTOU ignored, where a shell in a terminal window has
+     * them at their defaults; the call gets the defaults back, SIGTSTP too.
+     */
+    public Session startJob(Map<String, String> environment, String script, String... args) {
         String name = "s" + (++sessions);
         Path out = dir.resolve(name + ".out");
         Path err = dir.resolve(name + ".err");
         Path rc = dir.resolve(name + ".rc");
+        Path stty = dir.resolve(name + ".stty");
         try {
             // Left from an earlier run of the tests.
-            for (Path file : new Path[] {out, err, rc}) {
+            for (Path file : new Path[] {out, err, rc, stty}) {
                 Files.deleteIfExists(file);
             }
         } catch (IOException e) {
             throw new IllegalStateException(e);
         }
-        StringBuilder line = new StringBuilder("env -u DISPLAY -u WAYLAND_DISPLAY");
+        StringBuilder call = new StringBuilder("env --default-signal=SIGTTIN,SIGTTOU,SIGTSTP");
+        call.append(" -u DISPLAY -u WAYLAND_DISPLAY");
         for (Map.Entry<String, String> entry : environment.entrySet()) {
             if (entry.getKey().equals("HOME") || entry.getKey().equals("DISPLAY") || entry.getKey().equals("PATH")) {
-                line.append(' ').append(quote(entry.getKey() + "=" + entry.getValue()));
+                call.append(' ').append(quote(entry.getKey() + "=" + entry.getValue()));
             }
         }
         for (String part : ChildJvm.command(args)) {
-            line.append(' ').append(quote(part));
+            call.append(' ').append(quote(part));
         }
-        line.append(" >").append(quote(out.toString())).append(" 2>").append(quote(err.toString()));
-        line.append("; echo $? >").append(quote(rc.toString())).append("; sleep 2");
-        tmux("new-session", "-d", "-s", name, "-x", "150", "-y", "80", line.toString());
-        return new Session(name, out, err, rc);
+        call.append(" >").append(quote(out.toString())).append(" 2>").append(quote(err.toString()));
+        // The terminal's settings as the call left them, then its exit status.
+        String line = "set -m; " + script.replace("CALL", call) + "; code=$?; stty -a >" + quote(stty.toString())
+                + " 2>&1; echo $code >" + quote(rc.toString());
+        tmux("new-session", "-d", "-s", name, "-x", "150", "-y", "80", "bash -c " + quote(line) + "; sleep 2");
+        return new Session(name, out, err, rc, stty);
     }
 
     @Override
@@ -86,12 +101,14 @@ public final class Tmux implements AutoCloseable {
         private final Path out;
         private final Path err;
         private final Path rc;
+        private final Path stty;
 
-        Session(String name, Path out, Path err, Path rc) {
+        Session(String name, Path out, Path err, Path rc, Path stty) {
             this.name = name;
             this.out = out;
             this.err = err;
             this.rc = rc;
+            this.stty = stty;
         }
 
         /** Everything the terminal has shown. */
@@ -121,6 +138,11 @@ public final class Tmux implements AutoCloseable {
         }
 
         public ChildJvm.Result await(Duration limit) {
+            return ChildJvm.Result.read(awaitExit(limit), out, err);
+        }
+
+        /** The child's exit status, however it ended. */
+        public int awaitExit(Duration limit) {
             long end = System.nanoTime() + limit.toNanos();
             while (!Files.exists(rc) || readRc().isEmpty()) {
                 if (System.nanoTime() > end) {
@@ -128,7 +150,24 @@ public final class Tmux implements AutoCloseable {
                 }
                 pause();
             }
-            return ChildJvm.Result.read(Integer.parseInt(readRc().trim()), out, err);
+            return Integer.parseInt(readRc().trim());
+        }
+
+        /** The JVM's process: the child of the call's subshell. */
+        public ProcessHandle jvm() {
+            long shell = Long.parseLong(tmux("display-message", "-p", "-t", name, "#{pane_pid}").trim());
+            return ProcessHandle.of(shell).orElseThrow().descendants()
+                    .filter(process -> process.info().command().orElse("").endsWith("/java"))
+                    .findFirst().orElseThrow();
+        }
+
+        /** "stty -a" on the terminal after the call ended: echo, icanon, isig, ... */
+        public List<String> terminalSettings() {
+            try {
+                return List.of(Files.readString(stty).split("[\\s;]+"));
+            } catch (IOException e) {
+                throw new IllegalStateException(e);
+            }
         }
 
         private String readRc() {
