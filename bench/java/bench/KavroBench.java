@@ -436,7 +436,7 @@ public final class KavroBench {
 
     static final int[] THREADS = {1, 2, 4, 8};
 
-    /** One thread's 64-byte digests on the slot with the given index; false when a result is wrong. */
+    /** One thread's operation on the slot with the given index; false when its result is wrong. */
     interface Digester {
         boolean digest() throws Exception;
     }
@@ -446,7 +446,7 @@ public final class KavroBench {
     }
 
     /**
-     * All threads' digests per second: the threads run without pause while
+     * All threads' operations per second: the threads run without pause while
      * the rounds are timed one after the other, after a warm-up; the median
      * round counts. Thread t works on slot t % slots.
      */
@@ -498,41 +498,115 @@ public final class KavroBench {
         return sum;
     }
 
-    /** Rows by thread count: kavro and SunPKCS11 on one slot, then both over four slots. */
-    private Map<Integer, double[]> throughputTable() throws Exception {
-        int[] slots = {slot, (int) Long.parseLong(tokens.getProperty("admin.slot")),
-            (int) Long.parseLong(tokens.getProperty("kavrobench3.slot")),
-            (int) Long.parseLong(tokens.getProperty("kavrobench4.slot"))};
-        Provider[] providers = new Provider[slots.length];
-        for (int i = 0; i < slots.length; i++) {
-            require(Kavro.ConnectToken(KIND, slots[i]) != 0, "ConnectToken " + slots[i]);
+    /** One slot of the throughput runs: kavro's key and SunPKCS11's provider and key on it. */
+    private final class ThroughputSlot {
+        final int slotId;
+        final Provider provider;
+        final int kavroKey;
+        final PrivateKey sunKey;
+        final PublicKey publicKey;
+
+        ThroughputSlot(int index, int slotId, String certificateFile) throws Exception {
+            this.slotId = slotId;
+            require(Kavro.ConnectToken(KIND, slotId) != 0, "ConnectToken " + slotId);
+            expect(Kavro.Login(KIND, slotId, pin), "Login " + slotId);
+            X509Certificate own = (X509Certificate) CertificateFactory.getInstance("X.509").generateCertificate(
+                    Files.newInputStream(Paths.get(tokens.getProperty("certs.dir"), certificateFile)));
+            publicKey = own.getPublicKey();
+            byte[] ownSerial = own.getSerialNumber().toByteArray();
+            int[] found = {0};
+            expect(Kavro.EnumPrivateKeyByCertSerial(KIND, slotId, ownSerial, ownSerial.length, found), "key");
+            kavroKey = found[0];
             // A provider per slot, with its own pool of sessions.
-            providers[i] = Security.getProvider("SunPKCS11").configure("--name=throughput" + i + "\nlibrary=" + module
-                    + "\nslot=" + Integer.toUnsignedString(slots[i]) + "\n");
+            provider = Security.getProvider("SunPKCS11").configure("--name=throughput" + index + "\nlibrary="
+                    + module + "\nslot=" + Integer.toUnsignedString(slotId) + "\n");
+            KeyStore store = KeyStore.getInstance("PKCS11", provider);
+            store.load(null, new String(pin, StandardCharsets.US_ASCII).toCharArray());
+            PrivateKey key = null;
+            for (String alias : java.util.Collections.list(store.aliases())) {
+                if (store.isKeyEntry(alias) && own.equals(store.getCertificate(alias))) {
+                    key = (PrivateKey) store.getKey(alias, null);
+                }
+            }
+            require(key != null, "SunPKCS11 key on slot " + slotId);
+            sunKey = key;
+        }
+
+        boolean verifies(byte[] signature, int length) throws Exception {
+            Signature check = Signature.getInstance("SHA1withRSA");
+            check.initVerify(publicKey);
+            check.update(data64);
+            return check.verify(Arrays.copyOf(signature, length));
+        }
+
+        void close() {
+            Kavro.Logout(KIND, slotId);
+            Kavro.DisconnectToken(KIND, slotId);
+        }
+    }
+
+    /** For each operation, rows by thread count: kavro and SunPKCS11 on one slot, then both over four slots. */
+    private Map<String, Map<Integer, double[]>> throughputTables() throws Exception {
+        String[] ids = {"main", "admin", "kavrobench3", "kavrobench4"};
+        String[] certificates = {"cert01.der", "KavroAdmin.der", "KavroBench3.der", "KavroBench4.der"};
+        ThroughputSlot[] slots = new ThroughputSlot[ids.length];
+        for (int i = 0; i < ids.length; i++) {
+            slots[i] = new ThroughputSlot(i, (int) Long.parseLong(tokens.getProperty(ids[i] + ".slot")),
+                    certificates[i]);
         }
         byte[] expected = MessageDigest.getInstance("SHA-1").digest(data64);
-        DigesterFactory kavro = index -> {
-            byte[] digest = new byte[20];
-            int[] length = {0};
-            return () -> Kavro.Hash(KIND, slots[index], 0, data64, 64, digest, length) == 0
-                    && Arrays.equals(digest, expected);
-        };
-        DigesterFactory sun = index -> {
-            MessageDigest sha1 = MessageDigest.getInstance("SHA-1", providers[index]);
-            return () -> Arrays.equals(sha1.digest(data64), expected);
-        };
-        Map<Integer, double[]> table = new LinkedHashMap<>();
-        for (int threads : THREADS) {
-            double[] row = {throughput(threads, 1, kavro), throughput(threads, 1, sun), throughput(threads, 4, kavro),
-                throughput(threads, 4, sun)};
-            System.out.printf(Locale.ROOT, "%d threads: kavro %,.0f/s, SunPKCS11 %,.0f/s on one slot; "
-                    + "kavro %,.0f/s, SunPKCS11 %,.0f/s over four%n", threads, row[0], row[1], row[2], row[3]);
-            table.put(threads, row);
+        Map<String, DigesterFactory[]> operations = new LinkedHashMap<>();
+        operations.put("digest", new DigesterFactory[] {
+            index -> {
+                byte[] digest = new byte[20];
+                int[] length = {0};
+                return () -> Kavro.Hash(KIND, slots[index].slotId, 0, data64, 64, digest, length) == 0
+                        && Arrays.equals(digest, expected);
+            },
+            index -> {
+                MessageDigest sha1 = MessageDigest.getInstance("SHA-1", slots[index].provider);
+                return () -> Arrays.equals(sha1.digest(data64), expected);
+            },
+        });
+        // Every signature is verified, with java.security, on the thread that made it.
+        operations.put("sign", new DigesterFactory[] {
+            index -> {
+                byte[] signature = new byte[256];
+                int[] length = {0};
+                ThroughputSlot slot = slots[index];
+                return () -> Kavro.Sign(KIND, slot.slotId, slot.kavroKey, 0, data64, 64, signature, length) == 0
+                        && slot.verifies(signature, length[0]);
+            },
+            index -> {
+                Signature signer = Signature.getInstance("SHA1withRSA", slots[index].provider);
+                ThroughputSlot slot = slots[index];
+                return () -> {
+                    signer.initSign(slot.sunKey);
+                    signer.update(data64);
+                    byte[] signature = signer.sign();
+                    return slot.verifies(signature, signature.length);
+                };
+            },
+        });
+        Map<String, Map<Integer, double[]>> tables = new LinkedHashMap<>();
+        for (Map.Entry<String, DigesterFactory[]> operation : operations.entrySet()) {
+            DigesterFactory kavro = operation.getValue()[0];
+            DigesterFactory sun = operation.getValue()[1];
+            Map<Integer, double[]> table = new LinkedHashMap<>();
+            for (int threads : THREADS) {
+                double[] row = {throughput(threads, 1, kavro), throughput(threads, 1, sun),
+                    throughput(threads, 4, kavro), throughput(threads, 4, sun)};
+                System.out.printf(Locale.ROOT, "%s, %d threads: kavro %,.0f/s, SunPKCS11 %,.0f/s on one slot; "
+                        + "kavro %,.0f/s, SunPKCS11 %,.0f/s over four%n", operation.getKey(), threads, row[0], row[1],
+                        row[2], row[3]);
+                table.put(threads, row);
+            }
+            tables.put(operation.getKey(), table);
         }
-        for (int id : slots) {
-            Kavro.DisconnectToken(KIND, id);
+        for (ThroughputSlot slot : slots) {
+            slot.close();
         }
-        return table;
+        return tables;
     }
 
     // --- the report ---
@@ -571,7 +645,7 @@ public final class KavroBench {
         if (!whole) {
             return;
         }
-        Map<Integer, double[]> throughput = throughputTable();
+        Map<String, Map<Integer, double[]>> throughput = throughputTables();
         Map<String, Double> floor = mockFloor();
         floor.forEach((name, ns) -> System.out.printf(Locale.ROOT, "mock %-40s %8.0f ns%n", name, ns));
         Map<Integer, Double> scale = discoveryScale();
