@@ -89,13 +89,19 @@ class ConcurrencyTest {
         return Arrays.copyOf(signature, length[0]);
     }
 
-    @Test
-    void oneSlotsCallsNeverMeetAndEachGetsItsOwnAnswer() throws Exception {
+    /** The mock reset, its slot (and others) scripted and found, the slot's session open. */
+    private static MockModule connectedMock(int slot, String slots) {
         MockModule mock = MockModule.forKind(MOCK).reset();
-        int slot = 0x5101;
-        mock.run("slot " + slot + " serial=" + MOCK_SERIAL + "; slot 0x5102; set journal.off 1");
+        mock.run("slot " + slot + " serial=" + MOCK_SERIAL + " " + slots + "; set journal.off 1");
         assertEquals(0, Kavro.GetSlotList(MOCK, null, null));
         assertNotEquals(0, Kavro.ConnectToken(MOCK, slot));
+        return mock;
+    }
+
+    @Test
+    void oneSlotsCallsNeverMeetAndEachGetsItsOwnAnswer() throws Exception {
+        int slot = 0x5101;
+        MockModule mock = connectedMock(slot, "; slot 0x5102");
         int key = mock.addObject(slot + " class=private private=0 id=hex:01");
         mock.addObject(slot + " class=cert id=hex:01 serial=hex:" + MockToken.derInteger("05"));
         Queue<String> none = new ConcurrentLinkedQueue<>();
@@ -130,11 +136,8 @@ class ConcurrencyTest {
 
     @Test
     void aPinChangeKeepsItsTransportKeyWhileTheSerialIsReadBesideIt() throws Exception {
-        MockModule mock = MockModule.forKind(MOCK).reset();
         int slot = 0x5201;
-        mock.run("slot " + slot + " serial=" + MOCK_SERIAL + " sopin=87654321; set journal.off 1");
-        assertEquals(0, Kavro.GetSlotList(MOCK, null, null));
-        assertNotEquals(0, Kavro.ConnectToken(MOCK, slot));
+        MockModule mock = connectedMock(slot, "sopin=87654321");
         byte[] text = PinTransport.text("87654321", MOCK_SERIAL);
         mock.run("set overlap.window.us 200");
         List<String> failures = runAtOnce(4, 200, (thread, round, failed) -> {
