@@ -20,11 +20,9 @@
 
 #include <jni.h>
 
-#include <array>
 #include <cstddef>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <utility>
 
 namespace kavro {

@@ -437,12 +437,12 @@ public final class KavroBench {
     static final int[] THREADS = {1, 2, 4, 8};
 
     /** One thread's operation on the slot with the given index; false when its result is wrong. */
-    interface Digester {
-        boolean digest() throws Exception;
+    interface ThreadWork {
+        boolean run() throws Exception;
     }
 
-    interface DigesterFactory {
-        Digester forThread(int slotIndex) throws Exception;
+    interface ThreadWorkFactory {
+        ThreadWork forThread(int slotIndex) throws Exception;
     }
 
     /**
@@ -450,19 +450,19 @@ public final class KavroBench {
      * the rounds are timed one after the other, after a warm-up; the median
      * round counts. Thread t works on slot t % slots.
      */
-    private double throughput(int threads, int slots, DigesterFactory factory) throws Exception {
+    private double throughput(int threads, int slots, ThreadWorkFactory factory) throws Exception {
         java.util.concurrent.atomic.AtomicLongArray counts = new java.util.concurrent.atomic.AtomicLongArray(threads);
         java.util.concurrent.atomic.AtomicBoolean stop = new java.util.concurrent.atomic.AtomicBoolean();
         java.util.concurrent.ConcurrentLinkedQueue<String> failures = new java.util.concurrent.ConcurrentLinkedQueue<>();
         List<Thread> workers = new ArrayList<>();
         for (int t = 0; t < threads; t++) {
             int thread = t;
-            Digester digester = factory.forThread(t % slots);
+            ThreadWork work = factory.forThread(t % slots);
             workers.add(new Thread(() -> {
                 try {
                     while (!stop.get()) {
-                        if (!digester.digest()) {
-                            failures.add("thread " + thread + ": a wrong digest");
+                        if (!work.run()) {
+                            failures.add("thread " + thread + ": a wrong result");
                             return;
                         }
                         counts.incrementAndGet(thread);
@@ -555,8 +555,8 @@ public final class KavroBench {
                     certificates[i]);
         }
         byte[] expected = MessageDigest.getInstance("SHA-1").digest(data64);
-        Map<String, DigesterFactory[]> operations = new LinkedHashMap<>();
-        operations.put("digest", new DigesterFactory[] {
+        Map<String, ThreadWorkFactory[]> operations = new LinkedHashMap<>();
+        operations.put("digest", new ThreadWorkFactory[] {
             index -> {
                 byte[] digest = new byte[20];
                 int[] length = {0};
@@ -569,7 +569,7 @@ public final class KavroBench {
             },
         });
         // Every signature is verified, with java.security, on the thread that made it.
-        operations.put("sign", new DigesterFactory[] {
+        operations.put("sign", new ThreadWorkFactory[] {
             index -> {
                 byte[] signature = new byte[256];
                 int[] length = {0};
@@ -589,9 +589,9 @@ public final class KavroBench {
             },
         });
         Map<String, Map<Integer, double[]>> tables = new LinkedHashMap<>();
-        for (Map.Entry<String, DigesterFactory[]> operation : operations.entrySet()) {
-            DigesterFactory kavro = operation.getValue()[0];
-            DigesterFactory sun = operation.getValue()[1];
+        for (Map.Entry<String, ThreadWorkFactory[]> operation : operations.entrySet()) {
+            ThreadWorkFactory kavro = operation.getValue()[0];
+            ThreadWorkFactory sun = operation.getValue()[1];
             Map<Integer, double[]> table = new LinkedHashMap<>();
             for (int threads : THREADS) {
                 double[] row = {throughput(threads, 1, kavro), throughput(threads, 1, sun),
