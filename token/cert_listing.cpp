@@ -5,8 +5,8 @@
 
 namespace kavro {
 
-CK_RV TokenSlot::ListCertificateSerials(CK_FUNCTION_LIST *functions, std::vector<ByteBuffer> *serials,
-                                        CK_ULONG &count) {
+CK_RV TokenSlot::ListCertificateSerials(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session,
+                                        std::vector<ByteBuffer> *serials, CK_ULONG &count) {
     count = 0;
     CK_ATTRIBUTE certificateTemplate[] = {ClassAttribute(kCertificateClass), OnTokenAttribute()};
     ObjectSearch search(functions, session, certificateTemplate, 2);
