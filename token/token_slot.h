@@ -35,6 +35,17 @@ struct TokenSerial {
     std::size_t Length() const;
 };
 
+// A certificate object's attributes as the token holds them: its DER value
+// (CKA_VALUE), CKA_LABEL, CKA_ID, and its serial content (CKA_SERIAL_NUMBER
+// less its first two octets, as the key lookups compare it). A missing
+// label, id or serial is empty.
+struct CertificateObject {
+    std::vector<unsigned char> value;
+    std::vector<unsigned char> label;
+    std::vector<unsigned char> id;
+    std::vector<unsigned char> serial;
+};
+
 // The session a call was handed, and what the call left in it.
 struct LeasedSession {
     enum class Source { kNone, kOwn, kExtra };
@@ -111,6 +122,11 @@ public:
                                          CK_OBJECT_HANDLE &handle, std::int32_t ordinal);
     static CK_RV FindPublicKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session,
                                         CK_OBJECT_HANDLE &handle, std::int32_t ordinal);
+    // The ordinal-th certificate (from 1) in the module's order: kOk, or
+    // kNoSuchObject for an ordinal below 1 (no search is started) or past the
+    // last; a value that cannot be read gives the module's CK_RV.
+    static CK_RV ReadCertificate(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, std::int32_t ordinal,
+                                 CertificateObject &certificate);
     // kOk with the matching certificate's CKA_ID in id, or
     // kNoCertificateWithSerial.
     static CK_RV FindCertificateId(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session,
