@@ -17,17 +17,9 @@ constexpr jsize kFieldCount = 4;
 // A new byte[] holding bytes, put at index of fields. False when the JVM
 // cannot make it (the exception is cleared: results reach Java as values).
 bool PutBytes(JNIEnv *env, jobjectArray fields, jsize index, const std::vector<unsigned char> &bytes) {
-    if (!FitsJavaLength(bytes.size())) {
-        return false;
-    }
-    const auto length = static_cast<jsize>(bytes.size());
-    jbyteArray array = env->NewByteArray(length);
+    jbyteArray array = NewJavaBytes(env, bytes);
     if (array == nullptr) {
-        env->ExceptionClear();
         return false;
-    }
-    if (length != 0) {
-        env->SetByteArrayRegion(array, 0, length, reinterpret_cast<const jbyte *>(bytes.data()));
     }
     env->SetObjectArrayElement(fields, index, array);
     env->DeleteLocalRef(array);

@@ -33,15 +33,7 @@ JNIEXPORT jbyteArray JNICALL Java_Brelmont_Kavro_ListCertByCSP(JNIEnv *env, jcla
             if (!ListCertByCSP(PlatformStore(), serial)) {
                 return nullptr;
             }
-            const jsize length = static_cast<jsize>(serial.size());
-            jbyteArray jSerial = env->NewByteArray(length);
-            if (jSerial == nullptr) {
-                // Results reach Java as values only: no OutOfMemoryError.
-                env->ExceptionClear();
-                return nullptr;
-            }
-            env->SetByteArrayRegion(jSerial, 0, length, reinterpret_cast<const jbyte *>(serial.data()));
-            return jSerial;
+            return NewJavaBytes(env, serial);
         },
         static_cast<jbyteArray>(nullptr));
 }

@@ -9,6 +9,7 @@
 #include <jni.h>
 
 #include <cstddef>
+#include <vector>
 
 namespace kavro {
 
@@ -248,6 +249,11 @@ private:
 // True when length is a count that fits the array: 0 <= length <= its size.
 // A null array fits no length.
 bool LengthFits(JNIEnv *env, jarray array, jint length);
+
+// A new byte[] holding bytes, or null when the JVM cannot make it (the
+// exception is cleared: results reach Java as values only) or bytes are
+// more than a Java array holds.
+jbyteArray NewJavaBytes(JNIEnv *env, const std::vector<unsigned char> &bytes);
 
 }  // namespace kavro
 
