@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <mutex>
 
 namespace kavro {
 namespace {
@@ -14,6 +15,16 @@ namespace {
 // A platform serial longer than any Java length cannot name a certificate.
 bool FitsJavaLength(std::size_t length) {
     return length <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
+}
+
+// One selection dialog at a time in the process: a caller that needs it
+// waits until the one shown to another thread is closed. Never destroyed: a
+// dialog may still be open on another thread at exit. No other lock is held
+// while waiting (the Linux backend takes its own question turn inside).
+std::unique_ptr<StoreCertificate> SelectInTurn(PersonalStore &store) {
+    static std::mutex *const turn = new std::mutex;
+    std::lock_guard<std::mutex> lock(*turn);
+    return store.SelectInDialog();
 }
 
 }  // namespace
@@ -56,7 +67,7 @@ int ChooseStoreCertificate(StoreBackend &backend, int certSource, const unsigned
     }
     // The store closes when this returns; the certificate outlives it.
     if (certSource == kSelectInDialog) {
-        chosen = store->SelectInDialog();
+        chosen = SelectInTurn(*store);
         return chosen ? kOk : kNoCertificateChosen;
     }
     if (serial == nullptr) {
@@ -71,7 +82,7 @@ bool ListCertByCSP(StoreBackend &backend, std::vector<unsigned char> &serial) {
     if (!store) {
         return false;
     }
-    std::unique_ptr<StoreCertificate> certificate = store->SelectInDialog();
+    std::unique_ptr<StoreCertificate> certificate = SelectInTurn(*store);
     if (!certificate) {
         return false;
     }
