@@ -20,8 +20,11 @@ set(KAVRO_INSTALL_JNIDIR ${KAVRO_INSTALL_ARCHDIR}/jni)
 set(KAVRO_INSTALL_MODULEDIR ${KAVRO_INSTALL_ARCHDIR}/kavro)
 
 # RUNPATH, not RPATH: LD_LIBRARY_PATH keeps coming first. Relative to the
-# library, so the tree works wherever it is unpacked.
-set_target_properties(kavro PROPERTIES INSTALL_RPATH "$ORIGIN/../kavro")
+# library, so the tree works wherever it is unpacked. The build tree's
+# library is linked with it too (there it names build/kavro, which nothing
+# makes): a RUNPATH that CMake rewrites at install time is padded with
+# empty entries, which the loader reads as the current folder.
+set_target_properties(kavro PROPERTIES INSTALL_RPATH "$ORIGIN/../kavro" BUILD_WITH_INSTALL_RPATH ON)
 target_link_options(kavro PRIVATE -Wl,--enable-new-dtags)
 
 install(TARGETS kavro kavro_nss LIBRARY DESTINATION ${KAVRO_INSTALL_JNIDIR})

@@ -7,8 +7,22 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 
 namespace kavro {
+namespace {
+
+// One selection dialog at a time in the process: a caller that needs it
+// waits until the one shown to another thread is closed. Never destroyed: a
+// dialog may still be open on another thread at exit. No other lock is held
+// while waiting (the Linux backend takes its own question turn inside).
+std::unique_ptr<StoreCertificate> SelectInTurn(PersonalStore &store) {
+    static std::mutex *const turn = new std::mutex;
+    std::lock_guard<std::mutex> lock(*turn);
+    return store.SelectInDialog();
+}
+
+}  // namespace
 
 std::int32_t ReverseCopy(unsigned char *destination, const unsigned char *source, std::int32_t n) {
     if (n <= 0) {
@@ -48,7 +62,7 @@ int ChooseStoreCertificate(StoreBackend &backend, int certSource, const unsigned
     }
     // The store closes when this returns; the certificate outlives it.
     if (certSource == kSelectInDialog) {
-        chosen = store->SelectInDialog();
+        chosen = SelectInTurn(*store);
         return chosen ? kOk : kNoCertificateChosen;
     }
     if (serial == nullptr) {
@@ -63,7 +77,7 @@ bool ListCertByCSP(StoreBackend &backend, std::vector<unsigned char> &serial) {
     if (!store) {
         return false;
     }
-    std::unique_ptr<StoreCertificate> certificate = store->SelectInDialog();
+    std::unique_ptr<StoreCertificate> certificate = SelectInTurn(*store);
     if (!certificate) {
         return false;
     }

@@ -223,9 +223,12 @@ public:
 
     std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override {
         auto verifier = std::make_unique<CryptoApiVerifier>();
-        // The first use by a user creates the default key container.
-        if (CryptAcquireContextA(&verifier->provider_, nullptr, nullptr, PROV_RSA_FULL, 0) == FALSE &&
-            CryptAcquireContextA(&verifier->provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_NEWKEYSET) == FALSE) {
+        // Verification needs only the imported public key and hashes, so no
+        // key container: the user's default one is neither opened nor made.
+        // (Making it on first use raced: of two first callers at once, the
+        // one whose CRYPT_NEWKEYSET came second failed with NTE_EXISTS.)
+        if (CryptAcquireContextA(&verifier->provider_, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) ==
+            FALSE) {
             verifier->provider_ = 0;
             return nullptr;
         }

@@ -41,6 +41,9 @@ std::int32_t ReverseCopy(unsigned char *destination, const unsigned char *source
 std::unique_ptr<StoreCertificate> FindCertificateBySerial(PersonalStore &store, const unsigned char *serial,
                                                           std::int32_t serialLength);
 
+// The selection dialog is shown to one thread at a time in the process; a
+// second caller waits until the first one's is closed.
+//
 // certSource kSelectInDialog or kMatchSerial (the caller refuses others).
 // kOk with the certificate in chosen, or kStoreNotOpened,
 // kNoCertificateChosen, kBadArgument (serial null with kMatchSerial) or

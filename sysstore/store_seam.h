@@ -57,7 +57,8 @@ public:
     // no reserved value): every certificate of the store is offered, with or
     // without a key, valid or not. Null when the user closes the dialog
     // without a choice, and when no dialog can be shown at all; the calling
-    // thread is blocked while the dialog is open.
+    // thread is blocked while the dialog is open. The operations call it
+    // from one thread at a time (store_choice.cpp).
     virtual std::unique_ptr<StoreCertificate> SelectInDialog() = 0;
     // CertEnumCertificatesInStore(store, previous): with previous null the
     // first certificate, else the one after previous, which must be the
@@ -128,8 +129,10 @@ public:
     // the NSS backend cannot be loaded or NSS does not start).
     virtual Decoded DecodeCertificate(const unsigned char *der, std::size_t length,
                                       std::unique_ptr<StoreCertificate> &decoded) = 0;
-    // CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_FULL, 0), and
-    // when that fails once more with CRYPT_NEWKEYSET. Null when both fail.
+    // CryptAcquireContextA(&provider, NULL, NULL, PROV_RSA_FULL,
+    // CRYPT_VERIFYCONTEXT): no key container, so that any number of threads
+    // may acquire one at once, the first ones of a new profile included.
+    // Null when it fails.
     virtual std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() = 0;
 };
 

@@ -1,17 +1,40 @@
-// Escaping of outside texts for display: control characters (C0, DEL, C1)
-// and the bidirectional marks, embeddings, overrides and isolates become
-// \uXXXX; octets that are not part of well-formed UTF-8 become \xXX. NSS
-// already writes C0 and DEL in names as \1b-style escapes; this covers
-// what it passes through.
+// Escaping of outside texts for display: control characters (C0, DEL, C1),
+// the line and paragraph separators and every format character (Unicode
+// category Cf: bidirectional marks, embeddings, overrides and isolates,
+// zero-width characters, the BOM, the word joiner, the soft hyphen, tags)
+// become \uXXXX (\UXXXXXXXX past U+FFFF); octets that are not part of
+// well-formed UTF-8 become \xXX. Such characters could start a line of
+// their own, hide text or reorder what is shown around them. NSS already
+// writes C0 and DEL in names as \1b-style escapes; this covers what it
+// passes through.
 #include "sysstore/nss/escaped_text.h"
 
 namespace kavro {
 namespace {
 
+// The code points of general category Cf in Unicode 15.0 (UnicodeData.txt),
+// as ranges, first and last included.
+constexpr struct {
+    char32_t first;
+    char32_t last;
+} kFormatCharacters[] = {
+    {0x00AD, 0x00AD},   {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x202A, 0x202E},
+    {0x2060, 0x2064},   {0x2066, 0x206F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
 bool Hidden(char32_t codePoint) {
-    return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x061C ||
-           codePoint == 0x200E || codePoint == 0x200F || (codePoint >= 0x202A && codePoint <= 0x202E) ||
-           (codePoint >= 0x2066 && codePoint <= 0x2069);
+    if (codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F) || codePoint == 0x2028 || codePoint == 0x2029) {
+        return true;
+    }
+    for (const auto &range : kFormatCharacters) {
+        if (codePoint >= range.first && codePoint <= range.last) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // The length of the well-formed UTF-8 sequence at text[at] (Unicode's table
@@ -77,8 +100,9 @@ std::string EscapedText(const std::string &text) {
             AppendHex(shown, static_cast<unsigned char>(text[at]), 2);
             ++at;
         } else if (Hidden(codePoint)) {
-            shown += "\\u";
-            AppendHex(shown, codePoint, 4);
+            const bool basic = codePoint <= 0xFFFF;
+            shown += basic ? "\\u" : "\\U";
+            AppendHex(shown, codePoint, basic ? 4 : 8);
             at += length;
         } else {
             shown.append(text, at, length);

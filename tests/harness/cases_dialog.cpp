@@ -1,7 +1,9 @@
 // The certificate selection dialog closed without a choice. Each case shows
-// the dialog once: run with a display, a driver closes each window with
-// Escape (tests/scripts/drive_dialogs.sh counts them); run without one, no
-// dialog can be shown, and the library answers as for a cancelled dialog.
+// the dialog once, the one with two threads twice, one after the other: run
+// with a display, a driver closes each window with Escape
+// (tests/scripts/drive_dialogs.sh counts them, and fails when two are shown
+// at once); run without one, no dialog can be shown, and the library
+// answers as for a cancelled dialog.
 #include "harness.h"
 
 namespace {
@@ -20,6 +22,9 @@ const CaseTable table("dialog", {
         IntsAre("length", {-1}),
         // The dialog ignores serial and serialLength.
         GivenBack("serial", Release::kNeverTaken),
+    }},
+    Case{"ListCertByCSP from two threads at once: one dialog after the other, both null", {
+        AtOnce(2, 1, {Call("ListCertByCSP", {}).ReturnsNull()}),
     }},
     Case{"VerifyByCSP(SelectInDialog) gives 1302", {
         Call("VerifyByCSP", {Int(0), Null(), Int(0), Int(0), File("data.txt").As("data"), LengthOf("data"),

@@ -130,6 +130,12 @@ std::vector<Step> OutOfRange() {
 }
 
 const CaseTable table("store", {
+    // First, while the profile has no default key container (under Wine the
+    // store's fill removes it): acquiring the verifying provider must not
+    // race on creating it.
+    Case{"VerifyByCSP: the first calls, eight threads at once, all verify", {
+        AtOnce(8, 1, {Verify(3, File("certs/two.der"), Signature("two")).Returns(0)}),
+    }},
     Case{"SignByCSP by serial: only the exact serial content matches, its leading 0x00 included", {
         SignBySerial(BytesHex("80a1b2c3"), Int(4)).Returns(1011),
         SignBySerial(BytesHex("0080a1b2c3"), Int(4)).Returns(1011),

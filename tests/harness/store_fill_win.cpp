@@ -3,9 +3,11 @@
 //
 //   kavro_store_fill DIR NAME...
 //
-// empties MY, then adds DIR/NAME.der for each NAME and, when DIR/NAME.pvk
-// exists (an RSA key that openssl wrote with -outform PVK -pvk-none), imports
-// that key into a key container of its own and ties the certificate to it.
+// removes the user's default key container of the RSA provider, as on a
+// profile that has never verified a signature; empties MY, then adds
+// DIR/NAME.der for each NAME and, when DIR/NAME.pvk exists (an RSA key that
+// openssl wrote with -outform PVK -pvk-none), imports that key into a key
+// container of its own and ties the certificate to it.
 // PFX import is not used: Wine 8 gives every PFX key one shared container
 // and a key type that CryptSignHash refuses. The key type stored is
 // AT_KEYEXCHANGE, as the imported PRIVATEKEYBLOB has CALG_RSA_KEYX.
@@ -120,6 +122,10 @@ int main(int argc, char **argv) {
         Fail("CertOpenStore(MY)");
         return 1;
     }
+    HCRYPTPROV provider = 0;
+    std::printf("default key container %s\n",
+                CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET) ? "removed"
+                                                                                                    : "not there");
     int removed = 0;
     bool ok = EmptyStore(store, removed);
     int keyed = 0;

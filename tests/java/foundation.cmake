@@ -3,13 +3,15 @@ kavro_java_test(ModuleStartTest)
 kavro_java_test(DiscoveryTest)
 kavro_java_test(SoftHsmSlotsTest)
 
-# A JVM of its own: kind 3's library missing from the path, kind 4 a mock
-# without E_GetAuxFunctionList, every library lookup traced by the loader.
+# A JVM of its own: kinds 0 to 3 missing from the path, kind 4 a mock
+# without E_GetAuxFunctionList, every library lookup traced by the loader;
+# its current folder, where it puts a copy of the mock, is its own.
 set(_loading_dir ${KAVRO_TEST_WORK}/modules-loading)
-file(MAKE_DIRECTORY ${_loading_dir} ${KAVRO_TEST_WORK}/ModuleLoadingTest)
+file(MAKE_DIRECTORY ${_loading_dir} ${KAVRO_TEST_WORK}/ModuleLoadingTest/current)
 kavro_java_test(ModuleLoadingTest
   MODULE_PATH ${KAVRO_NOAUX_MODULE_DIR} ${_loading_dir}
-  ENVIRONMENT "LD_DEBUG=files;LD_DEBUG_OUTPUT=${KAVRO_TEST_WORK}/ModuleLoadingTest/ld;KAVRO_MOCK_JOURNAL_FILE=${KAVRO_TEST_WORK}/ModuleLoadingTest/noaux.journal")
+  ENVIRONMENT "LD_DEBUG=files;LD_DEBUG_OUTPUT=${KAVRO_TEST_WORK}/ModuleLoadingTest/ld;KAVRO_MOCK_JOURNAL_FILE=${KAVRO_TEST_WORK}/ModuleLoadingTest/noaux.journal;KAVRO_STRAY_MODULE=$<TARGET_FILE:kavro_mock>")
+set_tests_properties(java.ModuleLoadingTest PROPERTIES WORKING_DIRECTORY ${KAVRO_TEST_WORK}/ModuleLoadingTest/current)
 
 # The module bridge as kinds 1 to 4, each file forwarding where the test's
 # own bridge.conf says: the mock, OpenSC's module, a missing file, the mock

@@ -4,7 +4,8 @@
 # user would: against a SoftHSM2 token through the installed bridge, with
 # only /usr/share/java/kavro.jar on the class path and no file of the build
 # tree on any path. The signature is checked with OpenSSL. The package and
-# the bridge link are removed afterwards.
+# the bridge link are removed afterwards. Before it is installed, the
+# RPATH and RUNPATH entries of its files are checked (check_runpaths.sh).
 #
 #   check_package.sh BUILD_DIR DOCS_DIR WORK_DIR
 set -euo pipefail
@@ -35,6 +36,12 @@ for file in ./usr/lib/$multiarch/jni/libkavro.so ./usr/lib/$multiarch/jni/libkav
     ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md ./usr/share/doc/kavro/api/index.html; do
     grep -qx "$file" "$work/contents" || { echo "missing from the package: $file" >&2; exit 1; }
 done
+# No packaged file searches the current folder for libraries; the library
+# searches its module folder.
+dpkg-deb -x "$deb" "$work/unpacked"
+"$(dirname "$0")/check_runpaths.sh" "$work/unpacked"
+runpath=$(readelf -d "$work/unpacked/usr/lib/$multiarch/jni/libkavro.so" | sed -n 's/.*(RUNPATH).*: \[\(.*\)\]$/\1/p')
+[ "$runpath" = '$ORIGIN/../kavro' ] || { echo "libkavro.so in the package has the RUNPATH [$runpath]" >&2; exit 1; }
 
 link=/usr/lib/$multiarch/kavro/zelcsp11.dll
 cleanup() {

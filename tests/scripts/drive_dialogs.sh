@@ -8,7 +8,7 @@
 # Waits for COUNT windows named TITLE, one after the other, and presses KEY
 # in each once it has the focus; SCREENSHOT, when given, is a PNG of the
 # first. Fails when a dialog does not show within a minute, when one stays
-# open after the key, or when the command fails.
+# open after the key, when two are shown at once, or when the command fails.
 set -uo pipefail
 
 title=${1:?title}
@@ -52,6 +52,14 @@ echo "display $DISPLAY"
 "$@" >"$scratch/output" 2>&1 &
 command=$!
 
+# The dialogs visible now, in visible; together: the most seen at once.
+look() {
+    visible=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null || true)
+    local now
+    now=$(grep -c . <<<"$visible")
+    [ "$now" -le "$together" ] || together=$now
+}
+
 failed=0
 closed=0
 for i in $(seq "$count"); do
@@ -68,15 +76,36 @@ for i in $(seq "$count"); do
     fi
     # Xvfb runs no window manager: the focus is given directly.
     xdotool windowfocus --sync "$window"
+    together=1
+    look
+    # The dialog's close is seen as an X event on its window: the next dialog
+    # may show at once under the same window id. xev listens once it reports
+    # a property set on the window.
+    : >"$scratch/events"
+    xev -id "$window" -event structure -event property >"$scratch/events" 2>/dev/null &
+    watcher=$!
+    for _ in $(seq 50); do
+        xprop -id "$window" -f KAVRO_DRIVER 8s -set KAVRO_DRIVER listening 2>/dev/null
+        grep -q PropertyNotify "$scratch/events" && break
+        sleep 0.1
+    done
     xdotool key "$key"
     gone=0
     for _ in $(seq 100); do
-        if ! xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | grep -qx "$window"; then
+        look
+        if grep -qE 'UnmapNotify|DestroyNotify' "$scratch/events"; then
             gone=1
             break
         fi
         sleep 0.1
     done
+    kill "$watcher" 2>/dev/null
+    wait "$watcher" 2>/dev/null
+    if [ "$together" -gt 1 ]; then
+        echo "dialog $i: $together dialogs shown at once"
+        failed=1
+        break
+    fi
     if [ "$gone" = 0 ]; then
         echo "dialog $i: still open 10 s after $key"
         failed=1

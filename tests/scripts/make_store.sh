@@ -17,10 +17,12 @@
 #   holding "one" with its key.
 # WORK_DIR/home-lifetime: a copy of home for tests that change it.
 # WORK_DIR/home-empty: no database.
-# WORK_DIR/home-hostile: one certificate without a key whose subject and
-#   issuer carry what NSS passes through to the menu: C1 controls as single
-#   octets and in UTF-8, U+202E (right-to-left override), octets that are
-#   not UTF-8, and C0 and DEL, which NSS writes as \1b and \7f.
+# WORK_DIR/home-hostile: two certificates without keys whose subject and
+#   issuer carry what NSS passes through to the menu: "hostile" C1 controls
+#   as single octets and in UTF-8, U+202E (right-to-left override), octets
+#   that are not UTF-8, and C0 and DEL, which NSS writes as \1b and \7f;
+#   "spoof" U+200B (zero width space) and U+2028 (line separator) before a
+#   made-up issuer line.
 # WORK_DIR/certs: NAME.pem, NAME.der and, for keys, NAME.key.der (PKCS #8);
 #   also twin, in no database: the subject, issuer and serial of "one" with
 #   a key of its own.
@@ -98,6 +100,10 @@ openssl x509 -in "$certs/hostile.pem" -outform DER |
 hdb=sql:$work/home-hostile/.pki/nssdb
 certutil -N -d "$hdb" --empty-password
 certutil -A -d "$hdb" -n hostile -t ",," -i "$certs/hostile.der"
+spoof=$(printf 'Mal\xe2\x80\x8blory\xe2\x80\xa8issued by CN=Bank Root CA (verified)')
+openssl req -x509 -utf8 -newkey rsa:2048 -nodes -keyout /dev/null -out "$certs/spoof.pem" \
+    -subj "/CN=$spoof/O=Kavro Tests" -set_serial 0x5900F -days 3650 2>/dev/null
+certutil -A -d "$hdb" -n spoof -t ",," -i "$certs/spoof.pem"
 
 {
     echo "home=$work/home"

@@ -1,10 +1,16 @@
 // ReverseCopy, FindCertificateBySerial, ChooseStoreCertificate and
-// ListCertByCSP over the scripted store backend.
+// ListCertByCSP over the scripted store backend; the selection dialog from
+// two threads over a backend that notes dialogs open at once.
 #include "fake_store.h"
 #include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace kavro {
 namespace {
@@ -173,6 +179,74 @@ TEST(ListCertByCSP, NoStoreOrNoChoiceGivesNothing) {
     backend.script.storeOpens = false;
     EXPECT_FALSE(ListCertByCSP(backend, serial));
     EXPECT_TRUE(serial.empty());
+}
+
+// A backend whose dialogs note whether two were ever open at once. Each
+// stays open until another opens, or at most a while, and is then
+// cancelled; the bound only keeps a dialog that nobody joins from waiting
+// forever.
+class DialogOverlap final : public StoreBackend {
+public:
+    int Shown() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return shown_;
+    }
+    bool Overlapped() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return overlapped_;
+    }
+
+    std::unique_ptr<PersonalStore> OpenPersonalStore() override { return std::make_unique<Store>(*this); }
+    std::unique_ptr<SigningKey> AcquirePrivateKey(const StoreCertificate &) override { return nullptr; }
+    Decoded DecodeCertificate(const unsigned char *, std::size_t, std::unique_ptr<StoreCertificate> &) override {
+        return Decoded::kNoProvider;
+    }
+    std::unique_ptr<VerifyingProvider> AcquireVerifyingProvider() override { return nullptr; }
+
+private:
+    class Store final : public PersonalStore {
+    public:
+        explicit Store(DialogOverlap &backend) : backend_(backend) {}
+        std::unique_ptr<StoreCertificate> SelectInDialog() override {
+            backend_.Show();
+            return nullptr;
+        }
+        std::unique_ptr<StoreCertificate> NextCertificate(std::unique_ptr<StoreCertificate>) override {
+            return nullptr;
+        }
+
+    private:
+        DialogOverlap &backend_;
+    };
+
+    void Show() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ++shown_;
+        overlapped_ = overlapped_ || ++open_ > 1;
+        opened_.notify_all();
+        opened_.wait_for(lock, std::chrono::milliseconds(300), [this] { return open_ > 1; });
+        --open_;
+    }
+
+    std::mutex mutex_;
+    std::condition_variable opened_;
+    int open_ = 0;
+    int shown_ = 0;
+    bool overlapped_ = false;
+};
+
+TEST(SelectionDialog, IsShownToOneThreadAtATime) {
+    DialogOverlap backend;
+    Bytes serial;
+    std::unique_ptr<StoreCertificate> chosen;
+    std::thread listing([&] { EXPECT_FALSE(ListCertByCSP(backend, serial)); });
+    std::thread choosing([&] {
+        EXPECT_EQ(ChooseStoreCertificate(backend, kSelectInDialog, nullptr, 0, chosen), kNoCertificateChosen);
+    });
+    listing.join();
+    choosing.join();
+    EXPECT_EQ(backend.Shown(), 2);
+    EXPECT_FALSE(backend.Overlapped());
 }
 
 }  // namespace

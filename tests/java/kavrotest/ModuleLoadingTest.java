@@ -6,6 +6,7 @@ import Brelmont.Kavro;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.nio.file.StandardCopyOption;
 import java.util.List;
 import java.util.stream.Collectors;
 import org.junit.jupiter.api.Test;
@@ -14,7 +15,8 @@ import org.junit.jupiter.api.Test;
  * Module libraries that cannot be used, seen from the loader's side. Runs in
  * a JVM of its own with LD_DEBUG=files tracing every library lookup, and with
  * kind 4 answered by a mock that lacks E_GetAuxFunctionList when the
- * no-aux directory comes first on the library path.
+ * no-aux directory comes first on the library path. Its current folder is
+ * a folder of its own.
  */
 class ModuleLoadingTest {
     private static long lookups(String fileName) throws IOException {
@@ -53,6 +55,19 @@ class ModuleLoadingTest {
         assertEquals(before + 4, lookups("talvis-ca.dll"));
         assertEquals(1001, Kavro.Initialize(3));
         assertEquals(before + 6, lookups("talvis-ca.dll"));
+    }
+
+    @Test
+    void aModuleInTheCurrentFolderIsNotLoaded() throws IOException {
+        // zelcsp11.dll is on no folder of this JVM's library path; a working
+        // module of that name sits in the current folder.
+        Path stray = Path.of(System.getProperty("user.dir"), "zelcsp11.dll");
+        Files.copy(Path.of(System.getenv("KAVRO_STRAY_MODULE")), stray, StandardCopyOption.REPLACE_EXISTING);
+        try {
+            assertEquals(1001, Kavro.Initialize(0));
+        } finally {
+            Files.delete(stray);
+        }
     }
 
     @Test

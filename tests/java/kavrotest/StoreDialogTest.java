@@ -4,9 +4,12 @@ import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.io.IOException;
 import java.nio.file.Files;
 import java.time.Duration;
 import java.util.Arrays;
+import java.util.Collections;
+import java.util.List;
 import java.util.Map;
 import org.junit.jupiter.api.AfterAll;
 import org.junit.jupiter.api.BeforeAll;
@@ -15,7 +18,8 @@ import org.junit.jupiter.api.Test;
 /**
  * The selection dialog for real: zenity on an Xvfb display of this class's
  * own, driven with xdotool. Each store call runs in a child JVM whose DISPLAY
- * names that display and which has no terminal.
+ * names that display and which has no terminal. The texts of the list are
+ * read from a stand-in zenity that records what it is given.
  */
 class StoreDialogTest {
     private static final String SELECT = "Select certificate";
@@ -117,6 +121,16 @@ class StoreDialogTest {
         display.type(window, "not the password");
         display.keys(window, "Return");
         assertEquals(1303, child.await(LIMIT).code("sign"), "a wrong answer");
+    }
+
+    @Test
+    void certificateTextsReachTheListEscaped() throws IOException {
+        ChildJvm.run(AnsweringZenity.environment("home.hostile"), "list");
+        List<String> arguments = AnsweringZenity.lastArguments();
+        assertTrue(arguments.contains("--list"), arguments.toString());
+        for (String name : StoreFiles.HOSTILE_NAMES_SHOWN) {
+            assertEquals(2, Collections.frequency(arguments, name), "subject and issuer cells of " + name);
+        }
     }
 
     @Test

@@ -132,6 +132,16 @@ public final class StoreFiles {
         return names;
     }
 
+    /**
+     * The subjects of the "home.hostile" store's certificates (each its own
+     * issuer) as the menu and the list must show them. NSS itself writes ESC
+     * and DEL as \1b and \7f and quotes a value that holds '='; the rest is
+     * kavro's escaping.
+     */
+    public static final List<String> HOSTILE_NAMES_SHOWN = List.of(
+            "O=Kavro Tests,CN=A\\1b[1m\\x9B\\u009B\\u202E\\7fZ\\xF0\\x80B...",
+            "O=Kavro Tests,CN=\"Mal\\u200Blory\\u2028issued by CN=Bank Root CA (verified)\"");
+
     /** The keys that move the zenity list's selection to a row: the first Down selects the second row. */
     public static String[] keysToRow(int row) {
         if (row == 0) {

@@ -8,8 +8,6 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
 import java.io.IOException;
-import java.nio.file.Files;
-import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.Map;
 import org.junit.jupiter.api.Test;
@@ -158,35 +156,18 @@ class StoreSignTest {
         assertEquals(1302, Kavro.SignByCSP(0, serial, 99, 0, DATA, DATA.length, signature, signatureLength));
     }
 
-    /**
-     * A zenity that answers at once: the password to --entry, the first row
-     * to --list. It notes a question that begins while another is open.
-     */
-    private static Map<String, String> answeringZenity(String home) throws IOException {
-        Path bin = Files.createDirectories(Work.dir().resolve("zenity"));
-        Files.deleteIfExists(bin.resolve("overlaps"));
-        Path zenity = bin.resolve("zenity");
-        Files.writeString(zenity, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\n"
-                + "mkdir open 2>/dev/null || echo overlap >>overlaps\n"
-                + "sleep 0.02\nrmdir open 2>/dev/null\n"
-                + "case \"$*\" in *--entry*) echo '" + StoreFiles.get("password") + "' ;; *) echo 0 ;; esac\n");
-        zenity.toFile().setExecutable(true);
-        return ChildJvm.environment(StoreFiles.home(home), "DISPLAY=:4711",
-                "PATH=" + bin + ":" + System.getenv("PATH"));
-    }
-
     @Test
     void threadsSigningWithAPasswordKeepEachOtherLoggedInAndAreAskedOneAtATime() throws IOException {
-        Map<String, String> environment = answeringZenity("home.password");
+        Map<String, String> environment = AnsweringZenity.environment("home.password");
         String serial = StoreFiles.hex(StoreFiles.serial("one"));
         ChildJvm.Result result = ChildJvm.run(environment, "threads", "4", "20", "sign", "1", serial,
                 StoreFiles.hex(DATA));
         assertEquals("{0=80}", result.value("threads"));
-        assertFalse(Files.exists(Work.dir().resolve("zenity/overlaps")), "two password questions at once");
+        assertFalse(AnsweringZenity.overlapped(), "two password questions at once");
 
-        result = ChildJvm.run(answeringZenity("home"), "threads", "3", "2", "list");
+        result = ChildJvm.run(AnsweringZenity.environment("home"), "threads", "3", "2", "list");
         assertFalse(result.value("threads").contains("null"), result.value("threads"));
-        assertFalse(Files.exists(Work.dir().resolve("zenity/overlaps")), "two dialogs at once");
+        assertFalse(AnsweringZenity.overlapped(), "two dialogs at once");
     }
 
     @Test
