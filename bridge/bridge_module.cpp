@@ -124,7 +124,7 @@ std::string Hex(CK_RV rv) {
 // The file a loader would take for a bridge file of this name: beside this
 // bridge, else in a folder of the library search path; empty when none is.
 std::string FindBridgeFile(const std::string &name, const std::string &ownPath) {
-    const SearchPath search = LibrarySearchPath();
+    const LibrarySearch search = LibrarySearchPath();
     const std::size_t separator = ownPath.find_last_of("/\\");
     std::string folders = Environment(search.variable);
     if (separator != std::string::npos) {

@@ -26,12 +26,12 @@ bool SameFileName(const std::string &a, const std::string &b);
 // The library search path: its variable, the character between its
 // folders, and the one between a folder and a file name. The debug output
 // looks for bridge files there.
-struct SearchPath {
+struct LibrarySearch {
     const char *variable;
     char listSeparator;
     char folderSeparator;
 };
-SearchPath LibrarySearchPath();
+LibrarySearch LibrarySearchPath();
 bool FileExists(const std::string &path);
 // True when the loader takes the file at path for the library at ownPath:
 // one library reached under two names.

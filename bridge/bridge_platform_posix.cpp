@@ -41,7 +41,7 @@ std::string Environment(const char *name) {
 
 bool SameFileName(const std::string &a, const std::string &b) { return a == b; }
 
-SearchPath LibrarySearchPath() { return SearchPath{"LD_LIBRARY_PATH", ':', '/'}; }
+LibrarySearch LibrarySearchPath() { return LibrarySearch{"LD_LIBRARY_PATH", ':', '/'}; }
 
 bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
 

@@ -47,7 +47,7 @@ bool SameFileName(const std::string &a, const std::string &b) {
     return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
 }
 
-SearchPath LibrarySearchPath() { return SearchPath{"PATH", ';', '\\'}; }
+LibrarySearch LibrarySearchPath() { return LibrarySearch{"PATH", ';', '\\'}; }
 
 bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
