@@ -23,10 +23,28 @@ std::string Environment(const char *name);
 // (Windows compares them without regard to case).
 bool SameFileName(const std::string &a, const std::string &b);
 
+// The library search path: its variable, the character between its
+// folders, and the one between a folder and a file name. The debug output
+// looks for bridge files there.
+struct LibrarySearch {
+    const char *variable;
+    char listSeparator;
+    char folderSeparator;
+};
+LibrarySearch LibrarySearchPath();
+bool FileExists(const std::string &path);
+// True when the loader takes the file at path for the library at ownPath:
+// one library reached under two names.
+bool IsSameLibrary(const std::string &path, const std::string &ownPath);
+
 // Null, with the loader's reason in error, when the module cannot be loaded.
 void *LoadModule(const std::string &path, std::string &error);
 void *ModuleSymbol(void *module, const char *name);
 void UnloadModule(void *module);
+// Called as the bridge itself is unloaded, with the real module no longer
+// initialised through it: gives back the bridge's reference where the
+// platform allows that at this point.
+void ReleaseModuleAtUnload(void *module);
 
 // Writes one line to standard error.
 void Diagnostic(const std::string &line);

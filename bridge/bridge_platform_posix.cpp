@@ -3,6 +3,8 @@
 #include "bridge/bridge_platform.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,19 @@ std::string Environment(const char *name) {
 
 bool SameFileName(const std::string &a, const std::string &b) { return a == b; }
 
+LibrarySearch LibrarySearchPath() { return LibrarySearch{"LD_LIBRARY_PATH", ':', '/'}; }
+
+bool FileExists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+// The loader knows a library by its file (device and inode), whatever name
+// or link reached it.
+bool IsSameLibrary(const std::string &path, const std::string &ownPath) {
+    struct stat file {};
+    struct stat own {};
+    return stat(path.c_str(), &file) == 0 && stat(ownPath.c_str(), &own) == 0 && file.st_dev == own.st_dev &&
+           file.st_ino == own.st_ino;
+}
+
 void *LoadModule(const std::string &path, std::string &error) {
     void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
@@ -51,6 +66,10 @@ void *LoadModule(const std::string &path, std::string &error) {
 void *ModuleSymbol(void *module, const char *name) { return dlsym(module, name); }
 
 void UnloadModule(void *module) { dlclose(module); }
+
+// Also at exit, where glibc keeps every library mapped until all their
+// finalisers have run, so the dlclose only drops the count.
+void ReleaseModuleAtUnload(void *module) { dlclose(module); }
 
 void Diagnostic(const std::string &line) {
     std::fprintf(stderr, "%s\n", line.c_str());

@@ -47,6 +47,14 @@ bool SameFileName(const std::string &a, const std::string &b) {
     return a.size() == b.size() && _stricmp(a.c_str(), b.c_str()) == 0;
 }
 
+LibrarySearch LibrarySearchPath() { return LibrarySearch{"PATH", ';', '\\'}; }
+
+bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The Windows loader tells modules apart by their paths: a file under
+// another name, even a hard link, is loaded as a module of its own.
+bool IsSameLibrary(const std::string &, const std::string &) { return false; }
+
 void *LoadModule(const std::string &path, std::string &error) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
@@ -60,6 +68,11 @@ void *ModuleSymbol(void *module, const char *name) {
 }
 
 void UnloadModule(void *module) { FreeLibrary(static_cast<HMODULE>(module)); }
+
+// The bridge is being unloaded from its DllMain, where Windows rules out
+// FreeLibrary: the real module stays loaded until the process ends, and a
+// bridge loaded again takes it as it is.
+void ReleaseModuleAtUnload(void *) {}
 
 void Diagnostic(const std::string &line) {
     std::fprintf(stderr, "%s\n", line.c_str());

@@ -1,5 +1,5 @@
 # Checks of the Windows builds (included from tests/CMakeLists.txt): the
-# export tables of kavro.dll and of the mock module, read with objdump.
+# export tables of kavro.dll, the bridge and the mock module, read with objdump.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   set(KAVRO_ARCH x86)
 else()
@@ -17,3 +17,8 @@ add_test(NAME exports.kavro
 add_test(NAME exports.mock
   COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:kavro_mock>
     "-DNAMES=C_GetFunctionList|E_GetAuxFunctionList|MockControl" -P ${KAVRO_CHECK_EXPORTS})
+# The bridge: a token module's entry points, and the mark by which a bridge
+# knows another.
+add_test(NAME exports.bridge
+  COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DDLL=$<TARGET_FILE:kavro_bridge>
+    "-DNAMES=C_GetFunctionList|E_GetAuxFunctionList|KavroBridgeMarker" -P ${KAVRO_CHECK_EXPORTS})

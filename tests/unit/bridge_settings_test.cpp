@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace kavro::bridge {
 namespace {
@@ -75,6 +76,84 @@ TEST_F(BridgeSettingsTest, WhatCannotBeTakenStopsTheBridgeWithTheReason) {
     SettingsSources badVariable = Sources({good});
     badVariable.soPinTriesVariable = "many";
     EXPECT_EQ("KAVRO_BRIDGE_SO_PIN_TRIES must be a whole number from 1 to 255", ReadSettings(badVariable).error);
+}
+
+// One file's text and what this bridge takes from it: the module and its
+// init-args, or the error after the file's path.
+using namespace std::string_literals;
+
+struct FileCase {
+    const char *name;
+    std::string text;
+    std::string module;
+    std::string initArgs;
+    std::string error;
+};
+
+const std::string kFilled = "zelcsp11.dll = /" + std::string(kMaxLineBytes - 16, 'a');
+
+const FileCase kFileCases[] = {
+    {"bom", "\xEF\xBB\xBFzelcsp11.dll = /m.so\n", "/m.so", "", ""},
+    {"nul", "zelcsp11.dll = /m.so\0/cut\n"s, "", "", " line 1: a NUL byte; the file must be UTF-8 text (not UTF-16)"},
+    {"nul in a comment", "zelcsp11.dll = /m.so\n\n#\0\n"s, "", "", " line 3: a NUL byte; the file must be UTF-8 text (not UTF-16)"},
+    {"utf-16", "\xFF\xFEz\0"s, "", "", " line 1: a NUL byte; the file must be UTF-8 text (not UTF-16)"},
+    {"longest line", kFilled + "\r\n", kFilled.substr(15), "", ""},
+    {"line too long", kFilled + "a\r\n", "", "", " line 1: longer than 4096 bytes"},
+    {"comment too long", "#" + std::string(1 << 20, 'x') + "\nzelcsp11.dll = /m.so\n", "", "", " line 1: longer than 4096 bytes"},
+    {"hash in a value", "zelcsp11.dll = /m.so # mine\n", "/m.so # mine", "", ""},
+    {"indented comment", "  # zelcsp11.dll = /x.so\nzelcsp11.dll = /m.so", "/m.so", "", ""},
+    {"init-args", "zelcsp11.dll.init-args = configdir='sql:/db' flags=\nzelcsp11.dll = /s.so\n", "/s.so",
+     "configdir='sql:/db' flags=", ""},
+    {"quoted init-args", "zelcsp11.dll = /s.so\nzelcsp11.dll.init-args = \" a # b \"\n", "/s.so", " a # b ", ""},
+    {"another bridge's init-args", "other.dll.init-args = x\nzelcsp11.dll = /s.so\n", "/s.so", "", ""},
+    {"init-args alone", "zelcsp11.dll.init-args = x\n", "", "",
+     " line 1: zelcsp11.dll.init-args without a zelcsp11.dll line in the same file"},
+    {"empty init-args", "zelcsp11.dll = /s.so\nzelcsp11.dll.init-args =\n", "", "",
+     " line 2: no text for zelcsp11.dll.init-args"},
+};
+
+TEST_F(BridgeSettingsTest, WhatAFileHoldsAsEditorsWriteIt) {
+    for (const FileCase &c : kFileCases) {
+        std::string file = File("case", c.text);
+        BridgeSettings settings = ReadSettings(Sources({file}));
+        EXPECT_EQ(c.error.empty() ? "" : file + c.error, settings.error) << c.name;
+        EXPECT_EQ(c.module, settings.modulePath) << c.name;
+        EXPECT_EQ(c.initArgs, settings.initArgs) << c.name;
+    }
+}
+
+TEST_F(BridgeSettingsTest, InitArgsComeWithTheModule) {
+    std::string user = File("user", "zelcsp11.dll = /a.so\n");
+    std::string system = File("system", "zelcsp11.dll = /b.so\nzelcsp11.dll.init-args = b\n");
+    SettingsSources sources = Sources({user, system});
+    BridgeSettings settings = ReadSettings(sources);
+    EXPECT_EQ("/a.so", settings.modulePath);
+    EXPECT_EQ("", settings.initArgs);
+
+    sources.moduleVariable = "/env.so";
+    sources.initArgsVariable = "flags=";
+    settings = ReadSettings(sources);
+    EXPECT_EQ("/env.so", settings.modulePath);
+    EXPECT_EQ("flags=", settings.initArgs);
+    sources.moduleVariable.clear();
+    EXPECT_EQ("KAVRO_BRIDGE_INIT_ARGS is set without KAVRO_BRIDGE_MODULE", ReadSettings(sources).error);
+}
+
+// For the debug output: a name with no file, and a name whose file is this
+// library while the file sends it elsewhere; nothing for the others.
+TEST_F(BridgeSettingsTest, OtherNamesAreLookedFor) {
+    std::string file = File("names", "zelcsp11.dll = /m.so\nother.dll = /o.so\ntypo.dll = /t.so\n"
+                                     "linked.dll = /l.so\nalso-linked.dll = /m.so\n");
+    SettingsSources sources = Sources({file});
+    sources.findBridgeFile = [](const std::string &name) { return name == "typo.dll" ? "" : "/lib/" + name; };
+    sources.isThisLibrary = [](const std::string &path) { return path.find("linked") != std::string::npos; };
+    sources.bridgeFolders = "nearby";
+    std::vector<std::string> notes = ReadSettings(sources).trace;
+    notes.erase(notes.begin(), notes.end() - 2);
+    EXPECT_EQ((std::vector<std::string>{file + " line 3: no file typo.dll nearby",
+                                        file + " line 4: /lib/linked.dll is this same library, so linked.dll reaches "
+                                               "/m.so, not /l.so; make it a copy of the bridge, not a link"}),
+              notes);
 }
 
 }  // namespace

@@ -16,14 +16,16 @@ import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.Test;
 
 /**
- * The module bridge under the file names of kinds 1 to 4, set up the way a
+ * The module bridge under the file names of kinds 0 to 4, set up the way a
  * user sets it up: a bridge.conf, written here before the first call, names
- * the real module behind each file. Kind 1 forwards to the mock, kind 2 to
- * OpenSC's module on a machine with no card reader, kind 3 to a module that
- * is not there, kind 4 to the mock without the vendor extension. (Kind 0,
- * SoftHSM2 through the bridge, is what every SoftHsm* test runs on.)
+ * the real module behind each file. Kind 0 forwards to NSS's softoken with
+ * the init-args it needs and a database made by certutil, kind 1 to the
+ * mock, kind 2 to OpenSC's module on a machine with no card reader, kind 3
+ * to a module that is not there, kind 4 to the mock without the vendor
+ * extension. (SoftHSM2 through the bridge is what every SoftHsm* test runs on.)
  */
 class BridgeTest {
+    private static final int SOFTOKEN = 0;
     private static final int MOCK = 1;
     private static final int OPENSC = 2;
     private static final int MISSING = 3;
@@ -31,22 +33,44 @@ class BridgeTest {
     private static final byte[] SO_PIN = "87654321".getBytes(StandardCharsets.US_ASCII);
     private static final byte[] WRONG = "00000000".getBytes(StandardCharsets.US_ASCII);
 
+    private static final String SOFTOKEN_MODULE = System.getenv("KAVRO_TEST_SOFTOKEN_MODULE");
+    private static final String SOFTOKEN_FAILS = "kavro-bridge: zelcsp11.dll: C_Initialize of " + SOFTOKEN_MODULE
+            + " failed with 0x7; a module that needs initialisation arguments takes them from zelcsp11.dll.init-args"
+            + " in bridge.conf";
+
     private static Path config;
     private static String missing;
+    private static String softokenArgs;
+
+    /** Writes HOME/kavro/bridge.conf, as XDG_CONFIG_HOME=HOME finds it. */
+    private static Path writeConfig(Path home, String... lines) throws IOException {
+        Path file = home.resolve("kavro").resolve("bridge.conf");
+        Files.createDirectories(file.getParent());
+        Files.writeString(file, String.join("\n", lines) + "\n");
+        return file;
+    }
 
     @BeforeAll
-    static void configure() throws IOException {
-        config = Paths.get(System.getenv("XDG_CONFIG_HOME"), "kavro", "bridge.conf");
+    static void configure() throws Exception {
         missing = Work.dir().resolve("no-such-module.so").toString();
-        Files.createDirectories(config.getParent());
-        Files.writeString(config, String.join("\n",
+        Path database = Work.dir().resolve("softoken");
+        Files.createDirectories(database);
+        Files.deleteIfExists(database.resolve("cert9.db"));
+        Files.deleteIfExists(database.resolve("key4.db"));
+        Process certutil = new ProcessBuilder("certutil", "-N", "-d", "sql:" + database, "--empty-password")
+                .redirectErrorStream(true).start();
+        String output = new String(certutil.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+        assertEquals(0, certutil.waitFor(), "certutil: " + output);
+        softokenArgs = "configdir='sql:" + database + "' certPrefix='' keyPrefix='' secmod='secmod.db' flags=";
+        config = writeConfig(Paths.get(System.getenv("XDG_CONFIG_HOME")),
                 "# Which real module each bridge file forwards to.",
                 "orbeka-ca_csp11.dll = " + System.getenv("KAVRO_TEST_MOCK_MODULE"),
                 "dunmere-ca.dll = " + System.getenv("KAVRO_TEST_OPENSC_MODULE"),
                 "talvis-ca.dll = " + missing,
                 "MorvenCA.dll = \"" + System.getenv("KAVRO_TEST_NOAUX_MODULE") + "\"",
                 "so-pin-tries = 9",
-                ""));
+                "zelcsp11.dll = " + SOFTOKEN_MODULE,
+                "zelcsp11.dll.init-args = " + softokenArgs);
     }
 
     private static int firstSlot(int kind) {
@@ -85,6 +109,51 @@ class BridgeTest {
         // The token's own CKF_SO_PIN_FINAL_TRY outranks the count.
         assertEquals(1, Kavro.VerifySoPin(NO_AUX, 0x2402, WRONG));
         assertEquals(0, Kavro.VerifySoPin(NO_AUX, 0x2402, SO_PIN));
+    }
+
+    @Test
+    void softokenStartsWithTheInitArgsOfItsEntry() {
+        assertEquals(0, Kavro.Initialize(SOFTOKEN));
+        int[] count = {0};
+        assertEquals(0, Kavro.GetSlotList(SOFTOKEN, new int[4], count));
+        assertEquals(2, count[0], "the crypto services slot and the database's");
+    }
+
+    @Test
+    void withoutThemItFailsInitializeAndTheBridgeSaysSo() throws IOException {
+        Path bare = Work.dir().resolve("softoken-bare");
+        writeConfig(bare, "zelcsp11.dll = " + SOFTOKEN_MODULE);
+        ChildJvm.Result result = ChildJvm.run(ChildJvm.environment(Work.dir(), "XDG_CONFIG_HOME=" + bare),
+                "initialize", "" + SOFTOKEN);
+        assertEquals(1001, result.code("initialize"));
+        assertEquals(List.of(SOFTOKEN_FAILS), result.errors().lines().collect(Collectors.toList()));
+
+        // The environment names a module and its init-args for every bridge file at once.
+        ChildJvm.Result fromEnvironment = ChildJvm.run(ChildJvm.environment(Work.dir(), "XDG_CONFIG_HOME=" + bare,
+                "KAVRO_BRIDGE_MODULE=" + SOFTOKEN_MODULE, "KAVRO_BRIDGE_INIT_ARGS=" + softokenArgs),
+                "initialize", "" + SOFTOKEN);
+        assertEquals(0, fromEnvironment.code("initialize"), fromEnvironment.errors());
+    }
+
+    @Test
+    void theDebugOutputNotesNamesWithoutAFileAndLinksSentElsewhere() throws IOException {
+        Path links = Work.dir().resolve("links");
+        Files.createDirectories(links);
+        for (String name : List.of("zelcsp11.dll", "orbeka-ca_csp11.dll")) {
+            Files.deleteIfExists(links.resolve(name));
+            Files.createSymbolicLink(links.resolve(name), Paths.get(System.getenv("KAVRO_TEST_BRIDGE")));
+        }
+        String mock = System.getenv("KAVRO_TEST_MOCK_MODULE");
+        Path home = Work.dir().resolve("links-config");
+        Path file = writeConfig(home, "zelcsp11.dll = " + missing, "orbeka-ca_csp11.dll = " + mock, "nosuch.dll = " + mock);
+        ChildJvm.Result result = ChildJvm.run(ChildJvm.environment(Work.dir(), "XDG_CONFIG_HOME=" + home,
+                "LD_LIBRARY_PATH=" + links, "KAVRO_BRIDGE_DEBUG=1"), "initialize", "" + SOFTOKEN);
+        assertEquals(1001, result.code("initialize"));
+        assertTrue(result.errors().contains(file + " line 2: " + links.resolve("orbeka-ca_csp11.dll")
+                + " is this same library, so orbeka-ca_csp11.dll reaches " + missing + ", not " + mock
+                + "; make it a copy of the bridge, not a link\n"), result.errors());
+        assertTrue(result.errors().contains(file + " line 3: no file nosuch.dll beside this bridge or in a folder of "
+                + "LD_LIBRARY_PATH\n"), result.errors());
     }
 
     @Test

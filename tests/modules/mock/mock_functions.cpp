@@ -159,7 +159,9 @@ CK_RV MockInitialize(void *args) {
     } else {
         const auto *threads = static_cast<CK_C_INITIALIZE_ARGS *>(args);
         JOURNAL("C_Initialize flags=0x" << std::hex << threads->flags << std::dec
-                                        << (threads->CreateMutex != nullptr ? " mutexes" : ""));
+                                        << (threads->CreateMutex != nullptr ? " mutexes" : "")
+                                        << (threads->pReserved != nullptr ? " reserved=" : "")
+                                        << (threads->pReserved != nullptr ? static_cast<char *>(threads->pReserved) : ""));
     }
     SCRIPTED("C_Initialize");
     if (Mock().initialised) return CKR_CRYPTOKI_ALREADY_INITIALIZED;
