@@ -28,7 +28,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_GetSlotList(JNIEnv *env, jclass, jint
         output.slotIds = slotIds.Elements();
         output.slotIdCapacity = slotIds.Length();
         output.slotCount = slotCount.Length() >= 1 ? slotCount.Elements() : nullptr;
-        return SlotRegistry::Instance().DiscoverSlots(*call.module, output);
+        return call.module->slots.DiscoverSlots(*call.module, output);
     });
 }
 

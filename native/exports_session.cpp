@@ -12,7 +12,7 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ConnectToken(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
     return SlotEntry(
         env, moduleKind, slotId, ModuleTables::kStandard, static_cast<jint>(0), [](int) -> jint { return 0; },
-        [](TokenCall &call) -> jint { return ToJavaId(call.slot->OpenSession(call.functions)); });
+        [](TokenCall &call) -> jint { return ToJavaSession(call.slot->OpenSession(call.functions)); });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_DisconnectToken(JNIEnv *env, jclass, jint moduleKind, jint slotId) {

@@ -1,7 +1,6 @@
 // The common preamble of the token entry points.
 #include "native/token_call.h"
 
-#include "token/slot_registry.h"
 
 namespace kavro {
 
@@ -9,6 +8,9 @@ int TokenCall::BeginModule(jint moduleKind, ModuleTables tables) {
     TokenModuleTable &table = TokenModuleTable::Instance();
     module = table.Started(moduleKind);
     functions = module != nullptr ? module->functionList : nullptr;
+    if (module != nullptr) {
+        startsSeen_ = module->starts.load(std::memory_order_relaxed);
+    }
     if (tables == ModuleTables::kWithAux) {
         // Both tables are asked for before either is tested: a start that
         // failed is tried once more for the second.

@@ -7,13 +7,17 @@
 // lock and the slot registry's locks are held only inside the preamble's
 // lookups and discovery, never while the caller holds another; then a
 // slot's lock, from the preamble to the entry point's return; then, for a
-// module initialised for one thread, that module's call lock.
+// module called one call at a time, that module's call lock. A restart of
+// a module takes its slots' locks under the start lock, and a call that
+// found its module finalised asks for the restart only after it has let go
+// of its own locks.
 #ifndef KAVRO_NATIVE_TOKEN_CALL_H
 #define KAVRO_NATIVE_TOKEN_CALL_H
 
 #include "kavro/cryptoki.h"
 #include "kavro/result_code.h"
 #include "native/java_data.h"
+#include "token/module_call.h"
 #include "token/slot_registry.h"
 #include "token/token_module.h"
 #include "token/token_slot.h"
@@ -66,7 +70,22 @@ public:
     explicit TokenCall(JNIEnv *env) : env_(env) {}
     TokenCall(const TokenCall &) = delete;
     TokenCall &operator=(const TokenCall &) = delete;
-    ~TokenCall() noexcept { GiveBack(); }
+    ~TokenCall() noexcept {
+        GiveBack();
+        if (callLock_.owns_lock()) {
+            callLock_.unlock();
+        }
+        if (slotLock_.owns_lock()) {
+            slotLock_.unlock();
+        }
+        if (NotInitialisedSeen()) {
+            NotInitialisedSeen() = false;
+            if (module != nullptr) {
+                // Someone else finalised the module: the next call starts it again.
+                TokenModuleTable::Instance().Stopped(*module, startsSeen_);
+            }
+        }
+    }
 
     // The preamble without a slot (Initialize, GetSlotList): kNoModule or kOk.
     int BeginModule(jint moduleKind, ModuleTables tables);
@@ -77,12 +96,12 @@ public:
         if (result != kOk) {
             return result;
         }
-        slot = SlotRegistry::Instance().Find(static_cast<std::uint32_t>(slotId));
+        slot = module->slots.Find(static_cast<std::uint32_t>(slotId));
         if (slot == nullptr) {
             return kUnknownSlot;
         }
         slotLock_ = std::unique_lock<std::mutex>(slot->lock);
-        if (module->oneCallAtATime) {
+        if (module->oneCallAtATime.load(std::memory_order_relaxed)) {
             callLock_ = std::unique_lock<std::mutex>(module->callLock);
         }
         return kOk;
@@ -116,6 +135,8 @@ private:
     }
 
     JNIEnv *env_;
+    // The module's start count when the call found it.
+    unsigned startsSeen_ = 0;
     // Declared before the data: released after it.
     std::unique_lock<std::mutex> slotLock_;
     std::unique_lock<std::mutex> callLock_;
@@ -186,6 +207,16 @@ jint ModuleEntry(JNIEnv *env, jint moduleKind, ModuleTables tables, Body &&body)
 // the token operations hand back only handles that fit (FitsJavaInt).
 inline CK_ULONG FromJavaId(jint value) { return static_cast<CK_ULONG>(static_cast<unsigned int>(value)); }
 inline jint ToJavaId(CK_ULONG value) { return static_cast<jint>(static_cast<unsigned int>(value)); }
+// What ConnectToken answers for a session: the handle itself when it fits,
+// else its low 32 bits, or 1 when those are 0. No Java method takes the
+// handle back, and 0 must keep meaning that no session was opened.
+inline jint ToJavaSession(CK_SESSION_HANDLE session) {
+    if (session == 0) {
+        return 0;
+    }
+    const jint standIn = ToJavaId(session);
+    return standIn != 0 ? standIn : 1;
+}
 // A length a module reports: one beyond a Java int's range, which no Java
 // array could offer, reads as the largest int.
 inline jint ToJavaLength(CK_ULONG length) { return length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<jint>(length); }

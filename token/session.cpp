@@ -2,7 +2,6 @@
 // C_Login results that every login path shares.
 #include "kavro/result_code.h"
 #include "token/module_call.h"
-#include "token/object_search.h"
 #include "token/token_slot.h"
 
 namespace kavro {
@@ -10,17 +9,21 @@ namespace kavro {
 CK_SESSION_HANDLE TokenSlot::OpenSession(CK_FUNCTION_LIST *functions) {
     // An earlier handle is overwritten without C_CloseSession; that session
     // stays open in the module.
+    CK_SESSION_HANDLE opened = 0;
+    bool openedReadOnly = false;
     CK_RV rv = ModuleCall(functions->C_OpenSession, slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr,
-                          &session);
-    if (rv != CKR_OK) {
+                          &opened);
+    if (rv == CKR_TOKEN_WRITE_PROTECTED) {
+        // A write-protected token (a store of CA certificates, say) is still
+        // read: its writes then answer the module's CKR_SESSION_READ_ONLY.
+        rv = ModuleCall(functions->C_OpenSession, slotId, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
+        openedReadOnly = true;
+    }
+    if (rv != CKR_OK || opened == 0) {
         return 0;
     }
-    // Java could not name a wider handle, and a 0 answer must not leave a
-    // session behind that the caller does not know of.
-    if (!FitsJavaInt(session)) {
-        ModuleCall(functions->C_CloseSession, session);
-        session = 0;
-    }
+    session = opened;
+    readOnly = openedReadOnly;
     return session;
 }
 
@@ -30,7 +33,7 @@ CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {
     }
     CK_RV rv = ModuleCall(functions->C_CloseSession, session);
     // The handle is forgotten whatever the module answered.
-    session = 0;
+    ForgetSession();
     return rv;
 }
 

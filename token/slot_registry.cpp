@@ -3,6 +3,7 @@
 
 #include "kavro/result_code.h"
 #include "token/module_call.h"
+#include "token/token_module.h"
 
 #include <cstring>
 #include <vector>
@@ -19,11 +20,6 @@ constexpr CK_ULONG kLargestJavaId = 0xFFFFFFFFu;
 constexpr int kFetchAttempts = 3;
 
 }  // namespace
-
-SlotRegistry &SlotRegistry::Instance() {
-    static SlotRegistry registry;
-    return registry;
-}
 
 thread_local SlotRegistry::LastFound SlotRegistry::lastFound_;
 
@@ -102,16 +98,16 @@ int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &outp
         }
         auto slotId = static_cast<std::uint32_t>(id);
         TokenSlot *slot = AddNear(slotId, next);
+        std::lock_guard<std::mutex> slotLock(slot->lock);
         CK_RV tokenInfo;
         {
             ModuleCallGuard call(&module);
             tokenInfo = ModuleCall(functions->C_GetTokenInfo, id, &info);
         }
-        std::lock_guard<std::mutex> slotLock(slot->lock);
         if (tokenInfo != CKR_OK) {
             // The token has gone: its session handle is dropped, not closed.
             slot->tokenPresent = 0;
-            slot->session = 0;
+            slot->ForgetSession();
             continue;
         }
         if (output.slotIds != nullptr && withToken < output.slotIdCapacity) {
@@ -124,6 +120,21 @@ int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &outp
         *output.slotCount = withToken;
     }
     return withToken > 0 ? kOk : kNoTokenPresent;
+}
+
+void SlotRegistry::ForgetSessions() {
+    std::vector<TokenSlot *> all;
+    {
+        std::shared_lock<std::shared_mutex> reading(slotsLock_);
+        all.reserve(slots_.size());
+        for (const auto &entry : slots_) {
+            all.push_back(entry.second.get());
+        }
+    }
+    for (TokenSlot *slot : all) {
+        std::lock_guard<std::mutex> slotLock(slot->lock);
+        slot->ForgetSession();
+    }
 }
 
 }  // namespace kavro

@@ -1,12 +1,13 @@
-// The process-wide registry of slots that a discovery has seen, keyed by
-// slot id alone (shared by all module kinds), and slot discovery itself.
-// Discoveries run one at a time; lookups may run beside them. A slot, once
-// registered, stays until the process ends, so a slot found is never lost.
+// The registry of the slots that one module's discoveries have seen, keyed
+// by slot id, and slot discovery itself. Each module kind has its own:
+// modules mostly number their slots alike from 0, and a slot belongs to the
+// module that listed it. Discoveries run one at a time; lookups may run
+// beside them. A slot, once registered, stays until the process ends, so a
+// slot found is never lost.
 #ifndef KAVRO_TOKEN_SLOT_REGISTRY_H
 #define KAVRO_TOKEN_SLOT_REGISTRY_H
 
 #include "kavro/cryptoki.h"
-#include "token/token_module.h"
 #include "token/token_slot.h"
 
 #include <jni.h>
@@ -18,6 +19,8 @@
 #include <shared_mutex>
 
 namespace kavro {
+
+class TokenModule;
 
 // Where a discovery writes what it found; either part may be absent.
 struct DiscoveryOutput {
@@ -34,8 +37,6 @@ public:
     // Makes no PKCS #11 call: sessions stay open and logins in force.
     virtual ~SlotRegistry() = default;
 
-    static SlotRegistry &Instance();
-
     // The registered slot, or null. A registered slot is never removed nor
     // replaced, so each thread keeps the last one it found and finds it
     // again without the lock.
@@ -51,8 +52,15 @@ public:
     // Registers every slot the module lists and reports those whose token
     // answers C_GetTokenInfo. Returns kOk when at least one does, else
     // kNoTokenPresent. A failed listing registers and reports nothing. Each
-    // slot's record is updated under the slot's lock.
+    // slot's token is asked under the slot's lock, so that a session opened
+    // beside the discovery is wholly before or after it. module owns this
+    // registry.
     int DiscoverSlots(TokenModule &module, const DiscoveryOutput &output);
+
+    // Forgets every slot's session, each under its slot's lock, without a
+    // module call: for a module that lost its sessions. The caller holds no
+    // slot's lock.
+    void ForgetSessions();
 
 private:
     using Slots = std::map<std::uint32_t, std::unique_ptr<TokenSlot>>;

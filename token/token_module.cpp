@@ -11,8 +11,6 @@ constexpr const char *kLibraryNames[kModuleKindCount] = {
     "zelcsp11.dll", "orbeka-ca_csp11.dll", "dunmere-ca.dll", "talvis-ca.dll", "MorvenCA.dll",
 };
 
-bool Initialised(CK_RV rv) { return rv == CKR_OK || rv == CKR_CRYPTOKI_ALREADY_INITIALIZED; }
-
 }  // namespace
 
 void TokenModule::Abandon() {
@@ -56,22 +54,39 @@ bool TokenModule::Start(const char *primaryName, const char *fallbackName) {
     if (initialised == 1) {
         return true;
     }
+    const bool restart = starts.load(std::memory_order_relaxed) != 0;
+    if (restart) {
+        // The module lost every session when it was finalised: handles kept
+        // from before would name nothing, or another user's new sessions.
+        slots.ForgetSessions();
+    }
     // Java threads may call at once: the module is asked to lock with the
-    // system's own primitives. One that was already initialised by another
-    // user in the process is taken as that user left it.
+    // system's own primitives.
     CK_C_INITIALIZE_ARGS threads{};
     threads.flags = CKF_OS_LOCKING_OK;
     CK_RV rv = functionList->C_Initialize(&threads);
     if (rv == CKR_CANT_LOCK) {
         rv = functionList->C_Initialize(nullptr);
-        oneCallAtATime = Initialised(rv);
+        if (rv == CKR_OK) {
+            oneCallAtATime.store(true, std::memory_order_relaxed);
+        }
     }
-    if (Initialised(rv)) {
+    if (rv == CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+        // Started by another user in the process (or by an earlier load of
+        // this library), who may have promised it a single thread: it is
+        // taken as it stands and called one call at a time.
+        oneCallAtATime.store(true, std::memory_order_relaxed);
+        rv = CKR_OK;
+    }
+    if (rv == CKR_OK) {
         initialised = 1;
+        starts.fetch_add(1, std::memory_order_relaxed);
         return true;
     }
     initialised = 0;
-    Abandon();
+    if (!restart) {
+        Abandon();
+    }
     return false;
 }
 
@@ -113,14 +128,13 @@ TokenModule *TokenModuleTable::Start(int kind) {
     return &module;
 }
 
-CK_FUNCTION_LIST *ModuleFunctions(int kind) {
-    TokenModule *module = TokenModuleTable::Instance().Started(kind);
-    return module != nullptr ? module->functionList : nullptr;
-}
-
-AuxFunctionList *ModuleAuxFunctions(int kind) {
-    TokenModule *module = TokenModuleTable::Instance().Started(kind);
-    return module != nullptr ? module->auxFunctionList : nullptr;
+void TokenModuleTable::Stopped(TokenModule &module, unsigned startsSeen) {
+    std::lock_guard<std::mutex> lock(startLock_);
+    if (module.started.load(std::memory_order_relaxed) &&
+        module.starts.load(std::memory_order_relaxed) == startsSeen) {
+        module.initialised = 0;
+        module.started.store(false, std::memory_order_release);
+    }
 }
 
 }  // namespace kavro

@@ -7,6 +7,7 @@
 
 #include "kavro/cryptoki.h"
 #include "token/module_loader.h"
+#include "token/slot_registry.h"
 
 #include <array>
 #include <atomic>
@@ -27,22 +28,33 @@ public:
 
     // Loads the library, fetches both tables and initialises the module,
     // asking it to use the system's own locking so that calls can come from
-    // several threads; a module that cannot (CKR_CANT_LOCK) is initialised
-    // for one thread and marked oneCallAtATime. Steps already done are
-    // skipped; a failed step unloads the library so that the next call
-    // starts over. The caller holds the table's start lock.
+    // several threads. A module that cannot (CKR_CANT_LOCK) is initialised
+    // for one thread, and one that someone else in the process initialised
+    // first keeps whatever its initialiser promised: both are marked
+    // oneCallAtATime. Steps already done are skipped; a failed first start
+    // unloads the library so that the next call starts over. A restart
+    // (after Stop) forgets every session of the module's slots first and
+    // never unloads: calls begun before it may still hold the tables. The
+    // caller holds the table's start lock.
     bool Start(const char *primaryName, const char *fallbackName);
 
     CK_FUNCTION_LIST *functionList = nullptr;
     AuxFunctionList *auxFunctionList = nullptr;
     LibraryHandle library = nullptr;
     unsigned char initialised = 0;
-    // Set when the module was initialised for one thread: every call into
-    // it is then made holding callLock.
-    bool oneCallAtATime = false;
+    // Set when the module must not be called by two threads at once: every
+    // call into it is then made holding callLock. Once set, it stays set.
+    std::atomic<bool> oneCallAtATime{false};
     std::mutex callLock;
-    // Set once the start has succeeded; the fields above no longer change.
+    // Set once a start has succeeded, cleared when the module is found
+    // finalised behind the library's back. The tables no longer change
+    // after the first start.
     std::atomic<bool> started{false};
+    // Successful starts so far: a call remembers the count it began under,
+    // so that a stop it asks for cannot undo a restart made since.
+    std::atomic<unsigned> starts{0};
+    // The slots this module's discoveries found; no other kind sees them.
+    SlotRegistry slots;
 
 private:
     void Abandon();
@@ -73,6 +85,12 @@ public:
         return Start(kind);
     }
 
+    // Marks the module not started when it answered
+    // CKR_CRYPTOKI_NOT_INITIALIZED (someone else finalised it) to a call
+    // begun under startsSeen: the next call that needs it starts it again.
+    // The caller holds no slot's lock.
+    void Stopped(TokenModule &module, unsigned startsSeen);
+
     // Fills the table's library-name buffer with the kind's file name and
     // returns it; empty for a kind without a module. Starts use it under
     // the start lock.
@@ -87,16 +105,12 @@ private:
     std::array<TokenModule, kModuleKindCount> modules_;
 };
 
-// The started module's tables, from the process's table, or null.
-CK_FUNCTION_LIST *ModuleFunctions(int kind);
-AuxFunctionList *ModuleAuxFunctions(int kind);
-
 // Holds a module's call lock when the module takes one call at a time;
 // holds nothing otherwise.
 class ModuleCallGuard {
 public:
     explicit ModuleCallGuard(TokenModule *module) {
-        if (module != nullptr && module->oneCallAtATime) {
+        if (module != nullptr && module->oneCallAtATime.load(std::memory_order_relaxed)) {
             lock_ = std::unique_lock<std::mutex>(module->callLock);
         }
     }

@@ -38,11 +38,17 @@ public:
     TokenSlot &operator=(const TokenSlot &) = delete;
     virtual ~TokenSlot() = default;
 
-    // Sessions and login (session.cpp). OpenSession returns the new
-    // session, or 0 when none was opened or its handle does not fit 32 bits
-    // (such a session is closed again and not kept).
+    // Sessions and login (session.cpp). OpenSession opens a read/write
+    // serial session, or a read-only one on a write-protected token, and
+    // keeps its whole handle, however wide; it returns the new session, or 0
+    // when none was opened (the slot then keeps the session it had).
     CK_SESSION_HANDLE OpenSession(CK_FUNCTION_LIST *functions);
     CK_RV CloseSession(CK_FUNCTION_LIST *functions);
+    // Drops the session handle without a module call.
+    void ForgetSession() {
+        session = 0;
+        readOnly = false;
+    }
     CK_RV LogoutSession(CK_FUNCTION_LIST *functions);
     // userKind 0 logs in the user, any other value the security officer.
     int LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, unsigned char userKind,
@@ -126,6 +132,7 @@ public:
 
     CK_SLOT_ID slotId;
     CK_SESSION_HANDLE session = 0;  // 0: no session
+    bool readOnly = false;          // session is read-only: the token is write-protected
     unsigned char tokenPresent = 0;  // written by discovery only
     char serialNumber[kSerialBufferSize] = {};
     // Serialises the slot's operations: its one session never runs two at once.

@@ -160,17 +160,20 @@ public final class Kavro {
 
     /**
      * Opens a read/write session on the slot ({@code C_OpenSession}) and keeps
-     * it as the slot's session. A second call replaces the slot's handle and
-     * leaves the earlier session open in the module: call
-     * {@link #DisconnectToken} first.
+     * it as the slot's session; a write-protected token
+     * ({@code CKR_TOKEN_WRITE_PROTECTED}) gets a read-only session instead, in
+     * which writes answer the module's {@code CKR_SESSION_READ_ONLY}. A second
+     * call replaces the slot's handle and leaves the earlier session open in
+     * the module: call {@link #DisconnectToken} first.
      *
      * @param moduleKind the token module, 0 to 4
      * @param slotId a slot registered by {@link #GetSlotList}
      * @return the session handle, for information only (no method takes it);
      *         <b>0 on any failure</b>: unusable module, unregistered slot, a
      *         token that refuses (absent, not initialised, out of sessions), no
-     *         memory; also a module handle wider than 32 bits, whose session
-     *         is closed again so that the slot keeps none
+     *         memory. A module handle wider than 32 bits is kept whole inside
+     *         the library and answered with a nonzero stand-in (its low 32
+     *         bits, or 1)
      */
     public static native int ConnectToken(int moduleKind, int slotId);
 

@@ -153,7 +153,39 @@ public final class KavroResult {
      * @return a one-line description, never null
      */
     public static String describe(int code) {
+        return describe(null, code);
+    }
+
+    /**
+     * A short description of a result of the named method of {@link Kavro}.
+     * Only the four methods that log the security officer in
+     * ({@code VerifySoPin}, {@code SetSoPin}, {@code UnlockUserPin},
+     * {@code InitToken}) can answer attempts left: for the others a value
+     * from 1 to 255 is a {@code CK_RV} alone (0xC0 from {@code Verify} is
+     * {@code CKR_SIGNATURE_INVALID}), and from {@code VerifySoPin} it is an
+     * attempts count alone (164 aside).
+     *
+     * @param method the method's name as in {@code Kavro}, for example
+     *        {@code "Verify"}; null or an unknown name reads as any method
+     * @param code a result returned by that method
+     * @return a one-line description, never null
+     */
+    public static String describe(String method, int code) {
         String known = known(code);
+        if (code > 0 && code < 256 && code != CKR_PIN_LOCKED && method != null) {
+            switch (method) {
+                case "VerifySoPin":
+                    return "security-officer attempts left (" + code + ")";
+                case "SetSoPin":
+                case "UnlockUserPin":
+                case "InitToken":
+                    break;
+                default:
+                    if (isMethod(method)) {
+                        return known != null ? known : "PKCS #11 result 0x" + Integer.toHexString(code).toUpperCase();
+                    }
+            }
+        }
         String hex = "0x" + Integer.toHexString(code).toUpperCase();
         if (code > 0 && code < 256 && code != CKR_PIN_LOCKED) {
             return known == null ? "security-officer attempts left (" + code + "), or PKCS #11 result " + hex
@@ -163,6 +195,15 @@ public final class KavroResult {
             return known;
         }
         return "PKCS #11 result " + hex + (code < 0 ? " (vendor-defined)" : "");
+    }
+
+    private static boolean isMethod(String name) {
+        for (java.lang.reflect.Method method : Kavro.class.getDeclaredMethods()) {
+            if (method.getName().equals(name)) {
+                return true;
+            }
+        }
+        return false;
     }
 
     private static String known(int code) {

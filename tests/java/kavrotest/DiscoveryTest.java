@@ -98,17 +98,26 @@ class DiscoveryTest {
     }
 
     @Test
-    void oneSlotRecordServesEveryKindThatReportsItsId() {
+    void eachKindKeepsItsOwnSlotUnderAnIdBothModulesUse() {
         mock.run("slot 401");
-        other.run("slot 401");
+        other.run("slot 401; slot 402");
         assertEquals(0, Kavro.GetSlotList(1, null, null));
         assertEquals(0, Kavro.GetSlotList(2, null, null));
-        int session = Kavro.ConnectToken(2, 401);
-        assertNotEquals(0, session);
+        int mine = Kavro.ConnectToken(1, 401);
+        int theirs = Kavro.ConnectToken(2, 401);
+        assertNotEquals(0, mine);
+        assertNotEquals(0, theirs);
         mock.clearJournal();
-        // The handle from kind 2's module is now the slot's, whichever kind names it.
-        assertEquals(0xB3, Kavro.DisconnectToken(1, 401));
-        assertEquals(List.of("C_CloseSession session=" + session), mock.journal());
+        other.clearJournal();
+        assertEquals(0, Kavro.DisconnectToken(2, 401));
+        assertEquals(List.of("C_CloseSession session=" + theirs), other.journal());
+        assertEquals(List.of(), mock.journal(), "kind 2's call never reaches kind 1's module");
+        assertEquals("1", mock.state(401, "sessions"), "kind 1's session stays open");
+        assertEquals(0, Kavro.DisconnectToken(1, 401));
+        assertEquals(List.of("C_CloseSession session=" + mine), mock.journal());
+        assertEquals(1002, Kavro.DisconnectToken(1, 402), "a slot only kind 2 listed is unknown to kind 1");
+        assertEquals(0, Kavro.ConnectToken(1, 402));
+        assertEquals("1002", Kavro.RetrieveSerial(1, 402));
     }
 
     @Test

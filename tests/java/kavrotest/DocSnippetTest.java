@@ -171,4 +171,21 @@ class DocSnippetTest {
         assertEquals("PKCS #11 result 0x3F1", KavroResult.describe(1009));
         assertEquals("PKCS #11 result 0x80000001 (vendor-defined)", KavroResult.describe(0x80000001));
     }
+
+    @Test
+    void describeWithTheMethodReadsAttemptsOnlyWhereTheMethodCanAnswerThem() {
+        String[][] cases = {
+            {"Verify", "192", "CKR_SIGNATURE_INVALID (0xC0): the signature does not verify"},
+            {"Sign", "200", "PKCS #11 result 0xC8"},
+            {"VerifySoPin", "4", "security-officer attempts left (4)"},
+            {"VerifySoPin", "164", KavroResult.describe(164)},
+            {"SetSoPin", "162", KavroResult.describe(162)},
+            {"NoSuchMethod", "192", KavroResult.describe(192)},
+            {null, "4001", KavroResult.describe(4001)},
+        };
+        for (String[] c : cases) {
+            assertEquals(c[2], KavroResult.describe(c[0], Integer.parseInt(c[1])), c[0] + " " + c[1]);
+        }
+        assertTrue(KavroResult.describe("SetSoPin", 162).contains("attempts left"));
+    }
 }

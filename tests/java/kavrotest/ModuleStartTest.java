@@ -61,21 +61,51 @@ class ModuleStartTest {
         assertEquals(List.of("C_Initialize flags=0x2", "C_Initialize args=null"), mock.calls("C_Initialize"));
     }
 
+    /** Runs RetrieveSerial on two slots from two threads at once; returns how often calls met in the module. */
+    private static long callsThatMet(MockModule mock, int kind, int... slots) throws InterruptedException {
+        for (int slot : slots) {
+            assertTrue(Kavro.ConnectToken(kind, slot) != 0);
+        }
+        mock.run("set journal.off 1; set overlap.window.us 2000");
+        Thread[] threads = new Thread[slots.length];
+        for (int t = 0; t < slots.length; t++) {
+            int slot = slots[t];
+            threads[t] = new Thread(() -> {
+                for (int round = 0; round < 20; round++) {
+                    Kavro.RetrieveSerial(kind, slot);
+                }
+            });
+            threads[t].start();
+        }
+        for (Thread thread : threads) {
+            thread.join();
+        }
+        mock.run("set overlap.window.us 0; set journal.off 0");
+        return Long.parseLong(mock.run("module-overlaps").trim());
+    }
+
     @Test
     @Order(4)
-    void aModuleInitialisedBySomeoneElseCountsAsStarted() {
+    void aModuleInitialisedBySomeoneElseCountsAsStartedAndIsCalledOneCallAtATime() throws Exception {
         MockModule mock = MockModule.forKind(3).reset();
-        mock.run("initialise; slot 9");
+        mock.run("initialise; slot 9; slot 10");
         assertEquals(0, Kavro.Initialize(3));
         assertEquals(START, mock.callNames());
         mock.clearJournal();
         assertEquals(0, Kavro.Initialize(3));
         assertEquals(List.of(), mock.journal());
-        int[] ids = {0};
+        int[] ids = {0, 0};
         int[] count = {0};
         assertEquals(0, Kavro.GetSlotList(3, ids, count));
-        assertArrayEquals(new int[] {9}, ids);
-        assertArrayEquals(new int[] {1}, count);
+        assertArrayEquals(new int[] {9, 10}, ids);
+        assertArrayEquals(new int[] {2}, count);
+        // Its initialiser may have promised it one thread: calls on two slots never meet.
+        assertEquals(0, callsThatMet(mock, 3, 9, 10));
+        // A module kavro initialised with OS locking is called on both slots at once.
+        MockModule own = MockModule.forKind(1).reset();
+        own.run("slot 9; slot 10");
+        assertEquals(0, Kavro.GetSlotList(1, null, null));
+        assertTrue(callsThatMet(own, 1, 9, 10) > 0);
     }
 
     @Test
@@ -90,5 +120,34 @@ class ModuleStartTest {
         int[] count = {-1};
         assertEquals(0, Kavro.GetSlotList(0, null, count));
         assertTrue(count[0] >= 2);
+    }
+
+    @Test
+    @Order(6)
+    void aModuleFinalisedBehindKavrosBackWorksAgainAfterInitializeAndGetSlotList() {
+        MockModule mock = MockModule.forKind(2).reset();
+        mock.run("slot 21");
+        assertEquals(0, Kavro.GetSlotList(2, null, null));
+        assertTrue(Kavro.ConnectToken(2, 21) != 0);
+        mock.run("finalise; journal-clear");
+        byte[] digest = new byte[20];
+        int[] length = {20};
+        assertEquals(0x190, Kavro.Hash(2, 21, 0, new byte[64], 64, digest, length), "the call that saw it");
+        mock.clearJournal();
+        assertEquals(0, Kavro.Initialize(2));
+        assertEquals(List.of("C_Initialize flags=0x2"), mock.journal(), "started again");
+        mock.clearJournal();
+        assertEquals(0, Kavro.DisconnectToken(2, 21), "the session that ended with the module is forgotten");
+        assertEquals(List.of(), mock.journal());
+        assertEquals(0, Kavro.GetSlotList(2, null, null));
+        assertTrue(Kavro.ConnectToken(2, 21) != 0);
+        length[0] = 20;
+        assertEquals(0, Kavro.Hash(2, 21, 0, new byte[64], 64, digest, length));
+        // A token call, not only Initialize, starts it again.
+        mock.run("finalise");
+        assertEquals(0x190, Kavro.Hash(2, 21, 0, new byte[64], 64, digest, length));
+        mock.clearJournal();
+        assertEquals(0, Kavro.GetSlotList(2, null, null));
+        assertEquals(List.of("C_Initialize", "C_GetSlotList"), mock.callNames().subList(0, 2));
     }
 }

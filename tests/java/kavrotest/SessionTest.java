@@ -104,16 +104,38 @@ class SessionTest {
         }
 
         @Test
-        void aSessionWithAHandleJavaCannotCarryIsClosedAndNotKept() {
+        void aWideSessionHandleIsKeptWholeAndConnectAnswersAStandIn() {
             assumeTrue(MockModule.ULONG_BYTES == 8, "CK_ULONG is 32 bits here: no handle is wider than a Java int");
-            discover("slot 1010");
-            MOCK.run("set session.handle 0x100000005");
-            assertEquals(0, Kavro.ConnectToken(KIND, 1010));
-            assertEquals(List.of("C_CloseSession session=4294967301"), MOCK.calls("C_CloseSession"));
-            assertEquals("0", MOCK.state(1010, "sessions"));
-            MOCK.clearJournal();
-            assertEquals(0, Kavro.DisconnectToken(KIND, 1010), "no session was kept to close");
-            assertEquals(List.of(), MOCK.journal());
+            discover("slot 1010; slot 1011");
+            // The stand-in is the low 32 bits, or 1 where those are 0: never 0, which means failure.
+            for (long[] wide : new long[][] {{1010, 0x100000005L, 5}, {1011, 0x7700000000L, 1}}) {
+                int slot = (int) wide[0];
+                MOCK.run("set session.handle " + wide[1]);
+                assertEquals((int) wide[2], Kavro.ConnectToken(KIND, slot));
+                assertEquals(0, Kavro.Login(KIND, slot, USER_PIN.clone()));
+                assertEquals(0, Kavro.DisconnectToken(KIND, slot));
+                assertEquals(List.of("C_OpenSession", "C_Login", "C_CloseSession"), MOCK.callNames());
+                assertEquals(List.of("C_Login session=" + wide[1] + " user=1 pin=" + hex(USER_PIN)),
+                        MOCK.calls("C_Login"));
+                assertEquals(List.of("C_CloseSession session=" + wide[1]), MOCK.calls("C_CloseSession"));
+                assertEquals("0", MOCK.state(slot, "sessions"));
+                MOCK.clearJournal();
+            }
+        }
+
+        @Test
+        void aWriteProtectedTokenIsOpenedReadOnlyAndItsWritesAnswerTheModulesCode() {
+            discover("slot 1012 writeprotected=1");
+            int session = Kavro.ConnectToken(KIND, 1012);
+            assertNotEquals(0, session);
+            assertEquals(List.of("C_OpenSession slot=1012 flags=6 application=null notify=null",
+                    "C_OpenSession slot=1012 flags=4 application=null notify=null"), MOCK.journal());
+            assertEquals(String.valueOf(session), MOCK.state(1012, "handles"));
+            assertEquals("MOCK000000001012", Kavro.RetrieveSerial(KIND, 1012));
+            assertEquals(0xB5, Kavro.SetUserPin(KIND, 1012, USER_PIN.clone(), bytes("5678")),
+                    "CKR_SESSION_READ_ONLY");
+            assertEquals(0, Kavro.DisconnectToken(KIND, 1012));
+            assertEquals("0", MOCK.state(1012, "sessions"));
         }
 
         @Test

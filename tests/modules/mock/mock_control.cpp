@@ -5,7 +5,9 @@
 //   reset                          forget slots, objects, sessions, scripts, knobs and the journal;
 //                                  put back the function list's entries
 //   initialise                     initialise the module as another user in the process would
+//   finalise                       finalise it as another user would: sessions and logins end
 //   slot ID [token=0|1] [serial=S] [label=S] [userpin=S] [sopin=S] [sotries=N] [usertries=N]
+//          [writeprotected=0|1]    a write-protected token opens read-only sessions only
 //   token ID present=0|1           insert or remove a slot's token
 //   object SLOT class=cert|private|public|data|N [token=0|1] [private=0|1] [id=S] [serial=S]
 //          [value=S] [handle=N] [failattr=A] [unavailable=A] [overlength=A] [hugelength=A]
@@ -20,6 +22,7 @@
 //   set KNOB VALUE                 (see the knobs read in mock_functions.cpp; journal.off 1 stops the journal)
 //   journal                        -> every journalled call, one per line
 //   overlaps                       -> how many calls came on a session while another call ran there
+//   module-overlaps                -> how many calls came while any other call ran in the module
 //   journal-clear
 //   state SLOT                     -> login, sessions, PINs and label of the slot's token
 //
@@ -208,8 +211,10 @@ bool Run(const Command &command, std::string &reply) {
         CK_OBJECT_HANDLE nextObject = Mock().nextObject;
         // Calls still running keep their marks.
         std::map<CK_SESSION_HANDLE, int> busySessions = std::move(Mock().busySessions);
+        int running = Mock().running;
         Mock() = State();
         Mock().busySessions = std::move(busySessions);
+        Mock().running = running;
         RestoreEntries();
         // Handles keep growing so that stale handles from earlier tests stay invalid.
         Mock().initialised = initialised;
@@ -222,10 +227,19 @@ bool Run(const Command &command, std::string &reply) {
         Mock().initialised = true;
         return true;
     }
+    if (verb == "finalise") {
+        // As if another user in the process had called C_Finalize: every
+        // session and login ends with it.
+        Mock().initialised = false;
+        Mock().sessions.clear();
+        for (MockSlot &slot : Mock().slots) slot.token.login = Login::kNone;
+        return true;
+    }
     if (verb == "slot" && command.words.size() >= 2) {
         MockSlot slot;
         slot.id = static_cast<CK_SLOT_ID>(Number(command.words[1]));
         slot.token.present = command.Text("token", "1") != "0";
+        slot.token.writeProtected = command.Text("writeprotected", "0") != "0";
         std::string id = std::to_string(slot.id);
         Bytes serial = ByteValue(command.Text("serial", "MOCK" + std::string(12 - std::min<size_t>(12, id.size()), '0') + id));
         std::memset(slot.token.serial, ' ', 16);
@@ -314,6 +328,10 @@ bool Run(const Command &command, std::string &reply) {
     }
     if (verb == "overlaps") {
         reply += std::to_string(Mock().overlaps) + "\n";
+        return true;
+    }
+    if (verb == "module-overlaps") {
+        reply += std::to_string(Mock().moduleOverlaps) + "\n";
         return true;
     }
     if (verb == "journal-clear") {

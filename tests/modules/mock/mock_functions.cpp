@@ -314,6 +314,7 @@ CK_RV MockSetPIN(CK_SESSION_HANDLE handle, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldL
     CK_RV rv;
     MockSession *session = SessionFor(handle, rv);
     if (session == nullptr) return rv;
+    if (!(session->flags & CKF_RW_SESSION)) return CKR_SESSION_READ_ONLY;
     MockToken &token = TokenOf(*session);
     Bytes old(oldPin, oldPin + (oldPin ? oldLength : 0));
     Bytes &current = token.login == Login::kSecurityOfficer ? token.soPin : token.userPin;
@@ -337,6 +338,7 @@ CK_RV MockOpenSession(CK_SLOT_ID id, CK_FLAGS flags, void *application, CK_NOTIF
     if (!slot->token.present) return CKR_TOKEN_NOT_PRESENT;
     if (!(flags & CKF_SERIAL_SESSION)) return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
     if (handle == nullptr) return CKR_ARGUMENTS_BAD;
+    if ((flags & CKF_RW_SESSION) && slot->token.writeProtected) return CKR_TOKEN_WRITE_PROTECTED;
     MockSession session;
     // The knob session.handle forces the next handle, for handles wider than Java's ints.
     long long forced = Knob("session.handle", 0);
@@ -685,6 +687,9 @@ struct Entry<CK_RV (*)(Args...), function, bySession> {
         if (Mock().overlapWindow <= 0) {
             return function(args...);
         }
+        if (Mock().running++ > 0) {
+            ++Mock().moduleOverlaps;
+        }
         CK_SESSION_HANDLE session = 0;
         if constexpr (bySession) {
             session = static_cast<CK_SESSION_HANDLE>(std::get<0>(std::forward_as_tuple(args...)));
@@ -698,6 +703,7 @@ struct Entry<CK_RV (*)(Args...), function, bySession> {
         std::this_thread::sleep_for(window);
         lock.lock();
         CK_RV rv = function(args...);
+        --Mock().running;
         if constexpr (bySession) {
             auto busy = Mock().busySessions.find(session);
             if (busy != Mock().busySessions.end() && --busy->second <= 0) {

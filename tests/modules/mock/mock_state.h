@@ -32,6 +32,7 @@ enum class Login { kNone, kUser, kSecurityOfficer };
 
 struct MockToken {
     bool present = true;
+    bool writeProtected = false;  // read/write opens answer CKR_TOKEN_WRITE_PROTECTED
     unsigned char serial[16];
     unsigned char label[32];
     Bytes userPin;
@@ -90,6 +91,8 @@ struct State {
     std::vector<std::string> journal;
     std::map<CK_SESSION_HANDLE, int> busySessions;  // calls running per session
     long overlaps = 0;                               // calls made on a busy session
+    int running = 0;                                 // calls running in the module
+    long moduleOverlaps = 0;                         // calls made while another ran
     long long overlapWindow = 0;                     // the knob overlap.window.us, in microseconds
 };
 
