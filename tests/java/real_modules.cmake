@@ -22,5 +22,4 @@ foreach(module softoken trust opencryptoki tpm)
     FIXTURES_REQUIRED real.${module} RESOURCE_LOCK real.${module}
     SKIP_REGULAR_EXPRESSION "^${module}: not run "
     FAIL_REGULAR_EXPRESSION "${_complaints}|handler modified")
-  set_tests_properties(real.${module}.setup real.${module}.stop PROPERTIES RESOURCE_LOCK real.${module})
 endforeach()
