@@ -14,7 +14,7 @@
 # env.NAME=value lines that run exports. A module that cannot be had here
 # gets notrun=REASON instead: setup exits 77 (skipped) and run prints the one
 # "not run" line without starting COMMAND.
-set -euo pipefail
+set -Eeuo pipefail
 
 readonly SKIPPED=77
 readonly USER_PIN=123456
@@ -69,7 +69,7 @@ need_command() {
     command -v "$1" >/dev/null || not_run "$2 is not installed: no $1"
 }
 
-# A throwaway CA and a certificate it signs for the public key in DER file $1.
+# A certificate for the public key in DER file $1, signed by the set-up's CA.
 certificate_for() {
     local public=$1 serial=$2 subject=$3 out=$4
     openssl pkey -pubin -inform DER -in "$public" -out "$public.pem"
