@@ -63,7 +63,7 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                           jobjectArray jSerials, jintArray jSerialLengths,
                                                           jintArray jCount) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaIntResult &count = call.IntResult(jCount);
         if (!count.HasFirst()) {
             return kBadArgument;
@@ -72,7 +72,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ListCertSerial(JNIEnv *env, jclass, j
         const bool filling = jSerials != nullptr && jSerialLengths != nullptr;
         Serials staged;
         CK_ULONG found = 0;
-        CK_RV rv = call.slot->ListCertificateSerials(call.functions, filling ? &staged : nullptr, found);
+        CK_RV rv = TokenSlot::ListCertificateSerials(call.Functions(), call.Session().handle, filling ? &staged : nullptr, found);
         count.Set(ToJavaLength(found));
         if (!filling || rv != CKR_OK) {
             return static_cast<jint>(rv);

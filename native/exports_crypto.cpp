@@ -9,8 +9,8 @@ using namespace kavro;
 
 namespace {
 
-using Operation = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, CK_OBJECT_HANDLE, const unsigned char *, CK_ULONG,
-                                       unsigned char *, CK_ULONG &);
+using Operation = CK_RV (*)(CK_FUNCTION_LIST *, LeasedSession &, CK_OBJECT_HANDLE, const unsigned char *, CK_ULONG,
+                            unsigned char *, CK_ULONG &);
 
 // The shape shared by the three entry points: input and its length in, output
 // and its length out. run gets the call, the input, its length, the output and
@@ -18,7 +18,7 @@ using Operation = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, CK_OBJECT_HANDLE, con
 template <typename Run>
 jint RunWithOutput(JNIEnv *env, jint moduleKind, jint slotId, jbyteArray jInput, jint inputLength,
                    jbyteArray jOutput, jintArray jOutputLength, Run run) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaBytes &input = call.Bytes(jInput, GiveBack::kDiscard);
         JavaBytes &output = call.Bytes(jOutput, GiveBack::kCopyBack);
         JavaIntResult &outputLength = call.IntResult(jOutputLength);
@@ -38,8 +38,8 @@ jint Cipher(JNIEnv *env, jint moduleKind, jint slotId, jint keyHandle, jbyteArra
     return RunWithOutput(env, moduleKind, slotId, jInput, inputLength, jOutput, jOutputLength,
                          [&](TokenCall &call, const unsigned char *input, CK_ULONG length, unsigned char *output,
                              CK_ULONG &outputLength) {
-                             return (call.slot->*operation)(call.functions, FromJavaId(keyHandle), input, length,
-                                                            output, outputLength);
+                             return operation(call.Functions(), call.Session(), FromJavaId(keyHandle), input, length,
+                                             output, outputLength);
                          });
 }
 
@@ -53,8 +53,8 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Hash(JNIEnv *env, jclass, jint module
     return RunWithOutput(env, moduleKind, slotId, jData, dataLength, jDigest, jDigestLength,
                          [&](TokenCall &call, const unsigned char *data, CK_ULONG length, unsigned char *digest,
                              CK_ULONG &digestLength) {
-                             return call.slot->DigestData(call.functions, hashType, data, length, digest,
-                                                          digestLength);
+                             return TokenSlot::DigestData(call.Functions(), call.Session(), hashType, data, length,
+                                                          digest, digestLength);
                          });
 }
 

@@ -9,8 +9,9 @@ using namespace kavro;
 
 namespace {
 
-using ByOrdinal = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, CK_OBJECT_HANDLE &, std::int32_t);
-using BySerial = CK_RV (TokenSlot::*)(CK_FUNCTION_LIST *, const unsigned char *, std::int32_t, CK_OBJECT_HANDLE &);
+using ByOrdinal = CK_RV (*)(CK_FUNCTION_LIST *, CK_SESSION_HANDLE, CK_OBJECT_HANDLE &, std::int32_t);
+using BySerial = CK_RV (*)(CK_FUNCTION_LIST *, CK_SESSION_HANDLE, const unsigned char *, std::int32_t,
+                           CK_OBJECT_HANDLE &);
 
 // handle[0] goes in as the handle place and comes back whatever the lookup
 // left there: unchanged, 0, or the key found.
@@ -20,7 +21,7 @@ jint EnumKey(TokenCall &call, jint ordinal, jintArray jHandle, ByOrdinal find) {
         return kBadArgument;
     }
     CK_OBJECT_HANDLE place = FromJavaId(handle.Elements()[0]);
-    CK_RV rv = (call.slot->*find)(call.functions, place, ordinal);
+    CK_RV rv = find(call.Functions(), call.Session().handle, place, ordinal);
     handle.Elements()[0] = ToJavaId(place);
     return static_cast<jint>(rv);
 }
@@ -32,7 +33,7 @@ jint EnumKeyBySerial(TokenCall &call, jbyteArray jSerial, jint serialLength, jin
         return kBadArgument;
     }
     CK_OBJECT_HANDLE place = FromJavaId(handle.Elements()[0]);
-    CK_RV rv = (call.slot->*find)(call.functions, Octets(serial), serialLength, place);
+    CK_RV rv = find(call.Functions(), call.Session().handle, Octets(serial), serialLength, place);
     handle.Elements()[0] = ToJavaId(place);
     return static_cast<jint>(rv);
 }
@@ -43,14 +44,14 @@ extern "C" {
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPrivateKey(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                           jint ordinal, jintArray jHandle) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) {
         return EnumKey(call, ordinal, jHandle, &TokenSlot::FindPrivateKeyByOrdinal);
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPublicKey(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                          jint ordinal, jintArray jHandle) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) {
         return EnumKey(call, ordinal, jHandle, &TokenSlot::FindPublicKeyByOrdinal);
     });
 }
@@ -58,7 +59,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPublicKey(JNIEnv *env, jclass, ji
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPrivateKeyByCertSerial(JNIEnv *env, jclass, jint moduleKind,
                                                                       jint slotId, jbyteArray jSerial,
                                                                       jint serialLength, jintArray jHandle) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) {
         return EnumKeyBySerial(call, jSerial, serialLength, jHandle, &TokenSlot::FindPrivateKeyByCertSerial);
     });
 }
@@ -66,7 +67,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPrivateKeyByCertSerial(JNIEnv *en
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_EnumPublicKeyByCertSerial(JNIEnv *env, jclass, jint moduleKind,
                                                                      jint slotId, jbyteArray jSerial,
                                                                      jint serialLength, jintArray jHandle) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) {
         return EnumKeyBySerial(call, jSerial, serialLength, jHandle, &TokenSlot::FindPublicKeyByCertSerial);
     });
 }

@@ -1,9 +1,11 @@
 // Entry points Initialize and GetSlotList: starting a module and slot discovery.
 #include "native/java_data.h"
 #include "native/token_call.h"
-#include "token/slot_registry.h"
 
 #include <jni.h>
+
+#include <algorithm>
+#include <cstddef>
 
 using namespace kavro;
 
@@ -24,11 +26,17 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_GetSlotList(JNIEnv *env, jclass, jint
         if (slotIds.Unavailable() || slotCount.Unavailable()) {
             return kBadArgument;
         }
-        DiscoveryOutput output;
-        output.slotIds = slotIds.Elements();
-        output.slotIdCapacity = slotIds.Length();
-        output.slotCount = slotCount.Length() >= 1 ? slotCount.Elements() : nullptr;
-        return call.module->slots.DiscoverSlots(*call.module, output);
+        DiscoveredSlots found;
+        const int result = call.Module().slots.DiscoverSlots(call.Module(), found);
+        // No more ids than the array holds; the count tells the true number.
+        const std::size_t written = std::min(found.withToken.size(), static_cast<std::size_t>(slotIds.Length()));
+        for (std::size_t i = 0; i < written; ++i) {
+            slotIds.Elements()[i] = ToJavaId(found.withToken[i]);
+        }
+        if (found.counted && slotCount.Length() >= 1) {
+            slotCount.Elements()[0] = static_cast<jint>(found.withToken.size());
+        }
+        return result;
     });
 }
 

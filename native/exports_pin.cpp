@@ -36,7 +36,7 @@ struct TransportKey {
 };
 
 bool ReadTransportKey(const TokenCall &call, TransportKey &key) {
-    const TokenSerial serial = call.slot->ReadTokenSerial(call.functions);
+    const TokenSerial serial = call.Slot().ReadTokenSerial(call.Functions());
     const std::size_t length = serial.Length();
     std::memcpy(key.serial.Data(), serial.text, length);
     return length == kTransportKeySize;
@@ -90,7 +90,7 @@ extern "C" {
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetSoPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                     jbyteArray jOldSoPin, jbyteArray jNewSoPin) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         if (jOldSoPin == nullptr || jNewSoPin == nullptr) {
             return kBadArgument;
         }
@@ -114,14 +114,14 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetSoPin(JNIEnv *env, jclass, jint mo
         if (result != kOk) {
             return result;
         }
-        return call.slot->SetSoPin(call.functions, call.aux, oldSoPin.bytes.Data(), oldSoPin.length,
+        return call.Slot().SetSoPin(call.Functions(), call.Aux(), oldSoPin.bytes.Data(), oldSoPin.length,
                                    newSoPin.bytes.Data(), newSoPin.length);
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_UnlockUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                          jbyteArray jSoPin, jbyteArray jNewUserPin) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         if (jSoPin == nullptr || jNewUserPin == nullptr) {
             return kBadArgument;
         }
@@ -132,14 +132,14 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_UnlockUserPin(JNIEnv *env, jclass, ji
             return result;
         }
         // The whole array is the new PIN, a zero byte in it too.
-        return call.slot->UnlockUserPin(call.functions, call.aux, soPin.bytes.Data(), soPin.length,
+        return call.Slot().UnlockUserPin(call.Functions(), call.Aux(), soPin.bytes.Data(), soPin.length,
                                         Octets(*newUserPin), Length(*newUserPin));
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetUserPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                       jbyteArray jOldUserPin, jbyteArray jNewUserPin) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         if (jOldUserPin == nullptr || jNewUserPin == nullptr) {
             return kBadArgument;
         }
@@ -148,14 +148,14 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SetUserPin(JNIEnv *env, jclass, jint 
         if (oldUserPin.Unavailable() || newUserPin.Unavailable()) {
             return kBadArgument;
         }
-        return call.slot->SetUserPin(call.functions, call.aux, Octets(oldUserPin), Length(oldUserPin),
+        return call.Slot().SetUserPin(call.Functions(), call.Aux(), Octets(oldUserPin), Length(oldUserPin),
                                      Octets(newUserPin), Length(newUserPin));
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                      jbyteArray jSoPin, jbyteArray jUserPin, jstring jLabel) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         // The label is an argument like the arrays: missing, or longer than
         // the 32 octets PKCS #11 gives it, it is refused up front.
         if (jSoPin == nullptr || jUserPin == nullptr || jLabel == nullptr ||
@@ -172,7 +172,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_InitToken(JNIEnv *env, jclass, jint m
         if (label.Unavailable()) {
             return kBadArgument;
         }
-        return call.slot->InitToken(call.functions, call.aux, soPin.bytes.Data(), soPin.length, Octets(*userPin),
+        return call.Slot().InitToken(call.Functions(), call.Aux(), soPin.bytes.Data(), soPin.length, Octets(*userPin),
                                     Length(*userPin), label.Chars(), static_cast<std::size_t>(label.Length()));
     });
 }

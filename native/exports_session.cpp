@@ -11,24 +11,24 @@ extern "C" {
 // The session handle, or 0 for every failure, the preamble's included.
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_ConnectToken(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
     return SlotEntry(
-        env, moduleKind, slotId, ModuleTables::kStandard, static_cast<jint>(0), [](int) -> jint { return 0; },
-        [](TokenCall &call) -> jint { return ToJavaSession(call.slot->OpenSession(call.functions)); });
+        env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kAlone, static_cast<jint>(0), [](int) -> jint { return 0; },
+        [](TokenCall &call) -> jint { return ToJavaSession(call.Slot().OpenSession(call.Functions())); });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_DisconnectToken(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [](TokenCall &call) -> jint {
-        return static_cast<jint>(call.slot->CloseSession(call.functions));
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kAlone, [](TokenCall &call) -> jint {
+        return static_cast<jint>(call.Slot().CloseSession(call.Functions()));
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Logout(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [](TokenCall &call) -> jint {
-        return static_cast<jint>(call.slot->LogoutSession(call.functions));
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kAlone, [](TokenCall &call) -> jint {
+        return static_cast<jint>(call.Slot().LogoutSession(call.Functions()));
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Login(JNIEnv *env, jclass, jint moduleKind, jint slotId, jbyteArray jPin) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         if (jPin == nullptr) {
             return kBadArgument;
         }
@@ -36,13 +36,13 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Login(JNIEnv *env, jclass, jint modul
         if (pin.Unavailable()) {
             return kBadArgument;
         }
-        return call.slot->LoginWithPin(call.functions, call.aux, 0, Octets(pin), static_cast<CK_ULONG>(pin.Length()));
+        return call.Slot().LoginWithPin(call.Functions(), call.Aux(), 0, Octets(pin), static_cast<CK_ULONG>(pin.Length()));
     });
 }
 
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_VerifySoPin(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                        jbyteArray jSoPin) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kWithAux, SlotUse::kAlone, [&](TokenCall &call) -> jint {
         if (jSoPin == nullptr) {
             return kBadArgument;
         }
@@ -51,10 +51,10 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_VerifySoPin(JNIEnv *env, jclass, jint
             return kBadArgument;
         }
         // Whatever login was in force before, none is after.
-        call.slot->LogoutSession(call.functions);
-        int login = call.slot->LoginWithPin(call.functions, call.aux, 1, Octets(soPin),
+        call.Slot().LogoutSession(call.Functions());
+        int login = call.Slot().LoginWithPin(call.Functions(), call.Aux(), 1, Octets(soPin),
                                             static_cast<CK_ULONG>(soPin.Length()));
-        call.slot->LogoutSession(call.functions);
+        call.Slot().LogoutSession(call.Functions());
         return login;
     });
 }

@@ -11,7 +11,7 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint moduleKind, jint slotId, jint keyHandle,
                                                 jint signMechanism, jbyteArray jData, jint dataLength,
                                                 jbyteArray jSignature, jintArray jSignatureLength) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaBytes &data = call.Bytes(jData, GiveBack::kDiscard);
         JavaBytes &signature = call.Bytes(jSignature, GiveBack::kCopyBack);
         JavaIntResult &signatureLength = call.IntResult(jSignatureLength);
@@ -19,7 +19,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Sign(JNIEnv *env, jclass, jint module
             return kBadArgument;
         }
         CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
-        CK_RV rv = call.slot->SignData(call.functions, FromJavaId(keyHandle), signMechanism, Octets(data),
+        CK_RV rv = TokenSlot::SignData(call.Functions(), call.Session(), FromJavaId(keyHandle), signMechanism, Octets(data),
                                        static_cast<CK_ULONG>(dataLength), WritableOctets(signature), length);
         // A failed signing leaves the Java length as it was.
         if (rv == CKR_OK) {
@@ -33,7 +33,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
                                                             jbyteArray jSerial, jint serialLength,
                                                             jint signMechanism, jbyteArray jData, jint dataLength,
                                                             jbyteArray jSignature, jintArray jSignatureLength) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaBytes &serial = call.Bytes(jSerial, GiveBack::kDiscard);
         JavaBytes &data = call.Bytes(jData, GiveBack::kDiscard);
         JavaBytes &signature = call.Bytes(jSignature, GiveBack::kCopyBack);
@@ -43,7 +43,7 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
             return kBadArgument;
         }
         CK_ULONG length = static_cast<CK_ULONG>(signature.Length());
-        CK_RV rv = call.slot->SignWithCertKey(call.functions, Octets(serial), serialLength, signMechanism,
+        CK_RV rv = TokenSlot::SignWithCertKey(call.Functions(), call.Session(), Octets(serial), serialLength, signMechanism,
                                               Octets(data), static_cast<CK_ULONG>(dataLength),
                                               WritableOctets(signature), length);
         // Whatever the result: the signature's length, the room offered
@@ -56,13 +56,13 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_SignByCertSerial(JNIEnv *env, jclass,
 JNIEXPORT jint JNICALL Java_Brelmont_Kavro_Verify(JNIEnv *env, jclass, jint moduleKind, jint slotId,
                                                   jint keyHandle, jint signMechanism, jbyteArray jData,
                                                   jint dataLength, jbyteArray jSignature, jint signatureLength) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaBytes &data = call.Bytes(jData, GiveBack::kDiscard);
         JavaBytes &signature = call.Bytes(jSignature, GiveBack::kDiscard);
         if (dataLength <= 0 || !data.Fits(dataLength) || !signature.Fits(signatureLength)) {
             return kBadArgument;
         }
-        return static_cast<jint>(call.slot->VerifyData(call.functions, FromJavaId(keyHandle), signMechanism,
+        return static_cast<jint>(TokenSlot::VerifyData(call.Functions(), call.Session().handle, FromJavaId(keyHandle), signMechanism,
                                                        Octets(data), static_cast<CK_ULONG>(dataLength),
                                                        Octets(signature), static_cast<CK_ULONG>(signatureLength)));
     });
@@ -73,15 +73,15 @@ JNIEXPORT jint JNICALL Java_Brelmont_Kavro_VerifyByCertSerial(JNIEnv *env, jclas
                                                               jint signMechanism, jbyteArray jData,
                                                               jint dataLength, jbyteArray jSignature,
                                                               jint signatureLength) {
-    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, [&](TokenCall &call) -> jint {
+    return SlotEntry(env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kSession, [&](TokenCall &call) -> jint {
         JavaBytes &serial = call.Bytes(jSerial, GiveBack::kDiscard);
         JavaBytes &data = call.Bytes(jData, GiveBack::kDiscard);
         JavaBytes &signature = call.Bytes(jSignature, GiveBack::kDiscard);
         if (!data.Fits(dataLength) || !signature.Fits(signatureLength) || !serial.Fits(serialLength)) {
             return kBadArgument;
         }
-        return static_cast<jint>(call.slot->VerifyWithCertKey(
-            call.functions, Octets(serial), serialLength, signMechanism, Octets(data),
+        return static_cast<jint>(TokenSlot::VerifyWithCertKey(
+            call.Functions(), call.Session().handle, Octets(serial), serialLength, signMechanism, Octets(data),
             static_cast<CK_ULONG>(dataLength), Octets(signature), static_cast<CK_ULONG>(signatureLength)));
     });
 }

@@ -44,11 +44,11 @@ extern "C" {
 // The serial, or the preamble's result code as text.
 JNIEXPORT jstring JNICALL Java_Brelmont_Kavro_RetrieveSerial(JNIEnv *env, jclass, jint moduleKind, jint slotId) {
     return SlotEntry(
-        env, moduleKind, slotId, ModuleTables::kStandard, static_cast<jstring>(nullptr),
+        env, moduleKind, slotId, ModuleTables::kStandard, SlotUse::kTokenInfo, static_cast<jstring>(nullptr),
         [env](int code) { return CodeText(env, code); },
         [env](TokenCall &call) {
             // The serial ends at its first zero byte, if any.
-            const TokenSerial serial = call.slot->ReadTokenSerial(call.functions);
+            const TokenSerial serial = call.Slot().ReadTokenSerial(call.Functions());
             return Latin1String(env, serial.text, serial.Length());
         });
 }

@@ -1,39 +1,25 @@
 // The 24 token entry points all run in one template: the shield (nothing
-// thrown into the JVM), the preamble (the module's tables, then the slot),
-// the slot's lock, and the Java data the call takes, given back in the
-// order it was taken.
-//
-// Locks, in the one order they are ever taken: the module table's start
-// lock and the slot registry's locks are held only inside the preamble's
-// lookups and discovery, never while the caller holds another; then a
-// slot's lock, from the preamble to the entry point's return; then, for a
-// module called one call at a time, that module's call lock. A restart of
-// a module takes its slots' locks under the start lock, and a call that
-// found its module finalised asks for the restart only after it has let go
-// of its own locks.
+// thrown into the JVM), the preamble (the module's tables, then the slot,
+// taken through the call's SlotLease, which holds whatever the call needs
+// of the slot and of the module), and the Java data the call takes, given
+// back in the order it was taken, before the lease lets go.
 #ifndef KAVRO_NATIVE_TOKEN_CALL_H
 #define KAVRO_NATIVE_TOKEN_CALL_H
 
 #include "kavro/cryptoki.h"
+#include "kavro/java_range.h"
 #include "kavro/result_code.h"
 #include "native/java_data.h"
-#include "token/module_call.h"
-#include "token/slot_registry.h"
-#include "token/token_module.h"
+#include "token/slot_lease.h"
 #include "token/token_slot.h"
 
 #include <jni.h>
 
 #include <cstddef>
-#include <mutex>
 #include <new>
 #include <utility>
 
 namespace kavro {
-
-// Which module tables an entry point needs: the six that log in also take
-// the extension table.
-enum class ModuleTables { kStandard, kWithAux };
 
 // Room for guards of Java data, each made when a call takes the data and
 // ended by the call. The room is left as it is until then: guards stage up
@@ -62,9 +48,8 @@ private:
     std::size_t made_ = 0;
 };
 
-// One token call: what the preamble found, the locks it holds, and the
-// Java data taken since. Giving back happens in the order of taking, then
-// the locks go.
+// One token call: its lease, and the Java data taken since. Giving back
+// happens in the order of taking, then the lease ends.
 class TokenCall {
 public:
     explicit TokenCall(JNIEnv *env) : env_(env) {}
@@ -72,39 +57,19 @@ public:
     TokenCall &operator=(const TokenCall &) = delete;
     ~TokenCall() noexcept {
         GiveBack();
-        if (callLock_.owns_lock()) {
-            callLock_.unlock();
-        }
-        if (slotLock_.owns_lock()) {
-            slotLock_.unlock();
-        }
-        if (NotInitialisedSeen()) {
-            NotInitialisedSeen() = false;
-            if (module != nullptr) {
-                // Someone else finalised the module: the next call starts it again.
-                TokenModuleTable::Instance().Stopped(*module, startsSeen_);
-            }
-        }
+        lease_.End();
     }
 
     // The preamble without a slot (Initialize, GetSlotList): kNoModule or kOk.
-    int BeginModule(jint moduleKind, ModuleTables tables);
+    int BeginModule(jint moduleKind, ModuleTables tables) { return lease_.BeginModule(moduleKind, tables); }
     // The preamble with a slot: kNoModule, kUnknownSlot, or kOk with the
-    // slot locked for the rest of the call.
-    int BeginSlot(jint moduleKind, jint slotId, ModuleTables tables) {
+    // slot held as use says for the rest of the call.
+    int BeginSlot(jint moduleKind, jint slotId, ModuleTables tables, SlotUse use) {
         int result = BeginModule(moduleKind, tables);
         if (result != kOk) {
             return result;
         }
-        slot = module->slots.Find(static_cast<std::uint32_t>(slotId));
-        if (slot == nullptr) {
-            return kUnknownSlot;
-        }
-        slotLock_ = std::unique_lock<std::mutex>(slot->lock);
-        if (module->oneCallAtATime.load(std::memory_order_relaxed)) {
-            callLock_ = std::unique_lock<std::mutex>(module->callLock);
-        }
-        return kOk;
+        return lease_.BeginSlot(static_cast<std::uint32_t>(slotId), use);
     }
 
     // Java data, taken now and given back at the end of the call (or at
@@ -116,11 +81,11 @@ public:
     void GiveBack() noexcept;
 
     JNIEnv *Env() const { return env_; }
-
-    CK_FUNCTION_LIST *functions = nullptr;
-    AuxFunctionList *aux = nullptr;
-    TokenModule *module = nullptr;
-    TokenSlot *slot = nullptr;
+    TokenModule &Module() const { return lease_.Module(); }
+    CK_FUNCTION_LIST *Functions() const { return lease_.Functions(); }
+    AuxFunctionList *Aux() const { return lease_.Aux(); }
+    TokenSlot &Slot() const { return lease_.Slot(); }
+    LeasedSession &Session() { return lease_.Session(); }
 
 private:
     template <typename Guard, std::size_t N, typename... Args>
@@ -135,11 +100,8 @@ private:
     }
 
     JNIEnv *env_;
-    // The module's start count when the call found it.
-    unsigned startsSeen_ = 0;
-    // Declared before the data: released after it.
-    std::unique_lock<std::mutex> slotLock_;
-    std::unique_lock<std::mutex> callLock_;
+    // Declared before the data: ended after it.
+    SlotLease lease_;
     GuardRoom<JavaBytes, 3> bytes_;
     GuardRoom<JavaInts, 2> ints_;
     GuardRoom<JavaIntResult, 1> intResults_;
@@ -167,12 +129,12 @@ auto Shielded(Body &&body, decltype(body()) onNoMemory) noexcept -> decltype(bod
 // A token entry point with a slot. refused turns a preamble's result code
 // into the method's result; body(TokenCall &) gives the rest.
 template <typename Result, typename Refused, typename Body>
-Result SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, Result onNoMemory, Refused refused,
-                 Body &&body) noexcept {
+Result SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, SlotUse use, Result onNoMemory,
+                 Refused refused, Body &&body) noexcept {
     return Shielded(
         [&]() -> Result {
             TokenCall call(env);
-            int result = call.BeginSlot(moduleKind, slotId, tables);
+            int result = call.BeginSlot(moduleKind, slotId, tables, use);
             if (result != kOk) {
                 return refused(result);
             }
@@ -183,9 +145,9 @@ Result SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables,
 
 // The same for the methods that answer with a result code.
 template <typename Body>
-jint SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, Body &&body) noexcept {
-    return SlotEntry(env, moduleKind, slotId, tables, static_cast<jint>(kNoMemory), [](int code) -> jint { return code; },
-                     std::forward<Body>(body));
+jint SlotEntry(JNIEnv *env, jint moduleKind, jint slotId, ModuleTables tables, SlotUse use, Body &&body) noexcept {
+    return SlotEntry(env, moduleKind, slotId, tables, use, static_cast<jint>(kNoMemory),
+                     [](int code) -> jint { return code; }, std::forward<Body>(body));
 }
 
 // A token entry point without a slot (Initialize, GetSlotList).
@@ -202,24 +164,6 @@ jint ModuleEntry(JNIEnv *env, jint moduleKind, ModuleTables tables, Body &&body)
         },
         kNoMemory);
 }
-
-// Java slot ids and handles are unsigned 32-bit values carried in an int;
-// the token operations hand back only handles that fit (FitsJavaInt).
-inline CK_ULONG FromJavaId(jint value) { return static_cast<CK_ULONG>(static_cast<unsigned int>(value)); }
-inline jint ToJavaId(CK_ULONG value) { return static_cast<jint>(static_cast<unsigned int>(value)); }
-// What ConnectToken answers for a session: the handle itself when it fits,
-// else its low 32 bits, or 1 when those are 0. No Java method takes the
-// handle back, and 0 must keep meaning that no session was opened.
-inline jint ToJavaSession(CK_SESSION_HANDLE session) {
-    if (session == 0) {
-        return 0;
-    }
-    const jint standIn = ToJavaId(session);
-    return standIn != 0 ? standIn : 1;
-}
-// A length a module reports: one beyond a Java int's range, which no Java
-// array could offer, reads as the largest int.
-inline jint ToJavaLength(CK_ULONG length) { return length > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<jint>(length); }
 
 }  // namespace kavro
 

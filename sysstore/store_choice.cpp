@@ -1,22 +1,14 @@
 // Choosing a certificate in the personal store: in the dialog or by serial,
 // and ListCertByCSP, which hands the chosen certificate's serial to Java.
 #include "codec/compare_bytes.h"
+#include "kavro/java_range.h"
 #include "kavro/result_code.h"
 #include "sysstore/store_operations.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 namespace kavro {
-namespace {
-
-// A platform serial longer than any Java length cannot name a certificate.
-bool FitsJavaLength(std::size_t length) {
-    return length <= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
-}
-
-}  // namespace
 
 std::int32_t ReverseCopy(unsigned char *destination, const unsigned char *source, std::int32_t n) {
     if (n <= 0) {

@@ -12,21 +12,22 @@ namespace {
 // pointer is non-const. A CKR_BUFFER_TOO_SMALL leaves the operation active,
 // as PKCS #11 has it.
 template <typename Init, typename Run>
-CK_RV RunSinglePart(Init init, Run run, const unsigned char *input, CK_ULONG inputLength, unsigned char *output,
-                    CK_ULONG &outputLength) {
+CK_RV RunSinglePart(LeasedSession &session, Init init, Run run, const unsigned char *input, CK_ULONG inputLength,
+                    unsigned char *output, CK_ULONG &outputLength) {
     CK_RV rv = init();
     if (rv != CKR_OK) {
         return rv;
     }
     const CK_ULONG capacity = outputLength;
     rv = run(const_cast<unsigned char *>(input), inputLength, output, &outputLength);
-    return CheckedOutput(rv, capacity, outputLength);
+    return CheckedOutput(session, rv, capacity, outputLength);
 }
 
 }  // namespace
 
-CK_RV TokenSlot::DigestData(CK_FUNCTION_LIST *functions, std::int32_t hashType, const unsigned char *data,
-                            CK_ULONG dataLength, unsigned char *digest, CK_ULONG &digestLength) {
+CK_RV TokenSlot::DigestData(CK_FUNCTION_LIST *functions, LeasedSession &session, std::int32_t hashType,
+                            const unsigned char *data, CK_ULONG dataLength, unsigned char *digest,
+                            CK_ULONG &digestLength) {
     CK_MECHANISM mechanism{0, nullptr, 0};
     switch (hashType) {
     case 0:
@@ -41,29 +42,31 @@ CK_RV TokenSlot::DigestData(CK_FUNCTION_LIST *functions, std::int32_t hashType, 
     default:
         return kBadArgument;
     }
-    return RunSinglePart([&] { return ModuleCall(functions->C_DigestInit, session, &mechanism); },
+    return RunSinglePart(session, [&] { return ModuleCall(functions->C_DigestInit, session.handle, &mechanism); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return ModuleCall(functions->C_Digest, session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Digest, session.handle, in, inLength, out, outLength);
                          },
                          data, dataLength, digest, digestLength);
 }
 
-CK_RV TokenSlot::EncryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
-                             CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength) {
+CK_RV TokenSlot::EncryptData(CK_FUNCTION_LIST *functions, LeasedSession &session, CK_OBJECT_HANDLE key,
+                             const unsigned char *input, CK_ULONG inputLength, unsigned char *output,
+                             CK_ULONG &outputLength) {
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-    return RunSinglePart([&] { return ModuleCall(functions->C_EncryptInit, session, &mechanism, key); },
+    return RunSinglePart(session, [&] { return ModuleCall(functions->C_EncryptInit, session.handle, &mechanism, key); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return ModuleCall(functions->C_Encrypt, session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Encrypt, session.handle, in, inLength, out, outLength);
                          },
                          input, inputLength, output, outputLength);
 }
 
-CK_RV TokenSlot::DecryptData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, const unsigned char *input,
-                             CK_ULONG inputLength, unsigned char *output, CK_ULONG &outputLength) {
+CK_RV TokenSlot::DecryptData(CK_FUNCTION_LIST *functions, LeasedSession &session, CK_OBJECT_HANDLE key,
+                             const unsigned char *input, CK_ULONG inputLength, unsigned char *output,
+                             CK_ULONG &outputLength) {
     CK_MECHANISM mechanism{CKM_RSA_PKCS, nullptr, 0};
-    return RunSinglePart([&] { return ModuleCall(functions->C_DecryptInit, session, &mechanism, key); },
+    return RunSinglePart(session, [&] { return ModuleCall(functions->C_DecryptInit, session.handle, &mechanism, key); },
                          [&](CK_BYTE_PTR in, CK_ULONG inLength, CK_BYTE_PTR out, CK_ULONG_PTR outLength) {
-                             return ModuleCall(functions->C_Decrypt, session, in, inLength, out, outLength);
+                             return ModuleCall(functions->C_Decrypt, session.handle, in, inLength, out, outLength);
                          },
                          input, inputLength, output, outputLength);
 }

@@ -2,6 +2,7 @@
 // serial content, and the key that shares that certificate's CKA_ID.
 #include "codec/compare_bytes.h"
 #include "kavro/result_code.h"
+#include "kavro/java_range.h"
 #include "token/object_search.h"
 #include "token/token_slot.h"
 
@@ -38,11 +39,11 @@ CK_RV FindKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, c
         if (found != 1) {
             return kNoSuchObject;
         }
-        if (clearing && FitsJavaInt(key)) {
+        if (clearing && FitsJavaId(key)) {
             handle = key;
         }
     }
-    if (!FitsJavaInt(key)) {
+    if (!FitsJavaId(key)) {
         return kNoSuchObject;
     }
     handle = key;
@@ -61,7 +62,7 @@ CK_RV FindKeyById(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const 
     if (rv != CKR_OK) {
         return rv;
     }
-    if (found != 1 || !FitsJavaInt(key)) {
+    if (found != 1 || !FitsJavaId(key)) {
         return kNoKeyWithCertificateId;
     }
     handle = key;
@@ -70,17 +71,17 @@ CK_RV FindKeyById(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const 
 
 }  // namespace
 
-CK_RV TokenSlot::FindPrivateKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE &handle,
+CK_RV TokenSlot::FindPrivateKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE &handle,
                                          std::int32_t ordinal) {
     return FindKeyByOrdinal(functions, session, kPrivateKeyClass, handle, ordinal);
 }
 
-CK_RV TokenSlot::FindPublicKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE &handle,
+CK_RV TokenSlot::FindPublicKeyByOrdinal(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE &handle,
                                         std::int32_t ordinal) {
     return FindKeyByOrdinal(functions, session, kPublicKeyClass, handle, ordinal);
 }
 
-CK_RV TokenSlot::FindCertificateId(CK_FUNCTION_LIST *functions, const unsigned char *serial,
+CK_RV TokenSlot::FindCertificateId(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const unsigned char *serial,
                                    std::int32_t serialLength, ByteBuffer &id) {
     CK_ATTRIBUTE certificateTemplate[] = {ClassAttribute(kCertificateClass), OnTokenAttribute()};
     ObjectSearch search(functions, session, certificateTemplate, 2);
@@ -96,7 +97,7 @@ CK_RV TokenSlot::FindCertificateId(CK_FUNCTION_LIST *functions, const unsigned c
         }
         const ByteBuffer &serialNumber = attributes[1].value;
         const std::size_t contentLength = SerialContentLength(serialNumber);
-        if (contentLength <= INT32_MAX &&
+        if (FitsJavaLength(contentLength) &&
             CompareBytes(serial, serialLength, SerialContent(serialNumber), static_cast<std::int32_t>(contentLength)) ==
                 0) {
             id = std::move(attributes[0].value);
@@ -107,34 +108,34 @@ CK_RV TokenSlot::FindCertificateId(CK_FUNCTION_LIST *functions, const unsigned c
     return kNoCertificateWithSerial;
 }
 
-CK_RV TokenSlot::FindPrivateKeyById(CK_FUNCTION_LIST *functions, const unsigned char *id, CK_ULONG idLength,
+CK_RV TokenSlot::FindPrivateKeyById(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const unsigned char *id, CK_ULONG idLength,
                                     CK_OBJECT_HANDLE &handle) {
     return FindKeyById(functions, session, kPrivateKeyClass, id, idLength, handle);
 }
 
-CK_RV TokenSlot::FindPublicKeyById(CK_FUNCTION_LIST *functions, const unsigned char *id, CK_ULONG idLength,
+CK_RV TokenSlot::FindPublicKeyById(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const unsigned char *id, CK_ULONG idLength,
                                    CK_OBJECT_HANDLE &handle) {
     return FindKeyById(functions, session, kPublicKeyClass, id, idLength, handle);
 }
 
-CK_RV TokenSlot::FindPrivateKeyByCertSerial(CK_FUNCTION_LIST *functions, const unsigned char *serial,
+CK_RV TokenSlot::FindPrivateKeyByCertSerial(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const unsigned char *serial,
                                             std::int32_t serialLength, CK_OBJECT_HANDLE &handle) {
     ByteBuffer id;
-    CK_RV rv = FindCertificateId(functions, serial, serialLength, id);
+    CK_RV rv = FindCertificateId(functions, session, serial, serialLength, id);
     if (rv != kOk) {
         return rv;
     }
-    return FindPrivateKeyById(functions, id.data(), static_cast<CK_ULONG>(id.size()), handle);
+    return FindPrivateKeyById(functions, session, id.data(), static_cast<CK_ULONG>(id.size()), handle);
 }
 
-CK_RV TokenSlot::FindPublicKeyByCertSerial(CK_FUNCTION_LIST *functions, const unsigned char *serial,
+CK_RV TokenSlot::FindPublicKeyByCertSerial(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, const unsigned char *serial,
                                            std::int32_t serialLength, CK_OBJECT_HANDLE &handle) {
     ByteBuffer id;
-    CK_RV rv = FindCertificateId(functions, serial, serialLength, id);
+    CK_RV rv = FindCertificateId(functions, session, serial, serialLength, id);
     if (rv != kOk) {
         return rv;
     }
-    return FindPublicKeyById(functions, id.data(), static_cast<CK_ULONG>(id.size()), handle);
+    return FindPublicKeyById(functions, session, id.data(), static_cast<CK_ULONG>(id.size()), handle);
 }
 
 }  // namespace kavro

@@ -4,6 +4,7 @@
 #define KAVRO_TOKEN_MODULE_OUTPUT_H
 
 #include "kavro/cryptoki.h"
+#include "token/token_slot.h"
 
 namespace kavro {
 
@@ -11,8 +12,12 @@ namespace kavro {
 // given has written past the buffer or reports nonsense; either way its
 // output cannot be handed on. The length goes back to the room offered and
 // the call fails with CKR_FUNCTION_FAILED. Other results pass unchanged, the
-// length the module needs after CKR_BUFFER_TOO_SMALL included.
-inline CK_RV CheckedOutput(CK_RV rv, CK_ULONG capacity, CK_ULONG &length) {
+// length the module needs after CKR_BUFFER_TOO_SMALL included; that result
+// leaves the operation active in the session, which is noted on it.
+inline CK_RV CheckedOutput(LeasedSession &session, CK_RV rv, CK_ULONG capacity, CK_ULONG &length) {
+    if (rv == CKR_BUFFER_TOO_SMALL) {
+        session.operationLeftActive = true;
+    }
     if (rv == CKR_OK && length > capacity) {
         length = capacity;
         return CKR_FUNCTION_FAILED;

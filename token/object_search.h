@@ -79,10 +79,6 @@ inline const unsigned char *SerialContent(const ByteBuffer &serialNumber) {
     return serialNumber.size() < 2 ? nullptr : serialNumber.data() + 2;
 }
 
-// A handle that Java can carry: Java ints hold 32 bits. (Two shifts, as a
-// 32-bit CK_ULONG cannot be shifted by 32 at once.)
-inline bool FitsJavaInt(CK_ULONG value) { return ((value >> 16) >> 16) == 0; }
-
 }  // namespace kavro
 
 #endif  // KAVRO_TOKEN_OBJECT_SEARCH_H

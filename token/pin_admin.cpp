@@ -26,7 +26,7 @@ int TokenSlot::SetSoPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const
     if (login != kOk) {
         return login;
     }
-    CK_RV rv = ModuleCall(functions->C_SetPIN, session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength);
+    CK_RV rv = ModuleCall(functions->C_SetPIN, session_, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength);
     LogoutSession(functions);
     return static_cast<int>(rv);
 }
@@ -38,7 +38,7 @@ int TokenSlot::UnlockUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, 
     if (login != kOk) {
         return login;
     }
-    CK_RV rv = ModuleCall(functions->C_InitPIN, session, Pin(newUserPin), newUserPinLength);
+    CK_RV rv = ModuleCall(functions->C_InitPIN, session_, Pin(newUserPin), newUserPinLength);
     LogoutSession(functions);
     return static_cast<int>(rv);
 }
@@ -53,7 +53,7 @@ int TokenSlot::SetUserPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, con
     // No logout afterwards: the session stays logged in as the user, also
     // when C_SetPIN fails.
     return static_cast<int>(
-        ModuleCall(functions->C_SetPIN, session, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength));
+        ModuleCall(functions->C_SetPIN, session_, Pin(oldPin), oldPinLength, Pin(newPin), newPinLength));
 }
 
 int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, const unsigned char *soPin,
@@ -72,9 +72,10 @@ int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, cons
     paddedLabel[kTokenLabelSize] = 0;
 
     // The slot's session is among those closed; its handle is kept until
-    // OpenSession replaces it.
-    ModuleCall(functions->C_CloseAllSessions, slotId);
-    CK_RV rv = ModuleCall(functions->C_InitToken, slotId, Pin(soPin), soPinLength, paddedLabel);
+    // OpenSession replaces it. The extra sessions are closed with it.
+    ModuleCall(functions->C_CloseAllSessions, slotId_);
+    TakeExtraSessions();
+    CK_RV rv = ModuleCall(functions->C_InitToken, slotId_, Pin(soPin), soPinLength, paddedLabel);
     if (rv != CKR_OK) {
         return static_cast<int>(rv);
     }
@@ -85,7 +86,7 @@ int TokenSlot::InitToken(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, cons
     if (login != kOk) {
         return login;
     }
-    rv = ModuleCall(functions->C_InitPIN, session, Pin(userPin), userPinLength);
+    rv = ModuleCall(functions->C_InitPIN, session_, Pin(userPin), userPinLength);
     LogoutSession(functions);
     CloseSession(functions);
     return static_cast<int>(rv);

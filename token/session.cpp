@@ -1,4 +1,4 @@
-// Sessions and login on a slot: the slot's one session, and the mapping of
+// Sessions and login on a slot: the slot's own session, and the mapping of
 // C_Login results that every login path shares.
 #include "kavro/result_code.h"
 #include "token/module_call.h"
@@ -11,39 +11,45 @@ CK_SESSION_HANDLE TokenSlot::OpenSession(CK_FUNCTION_LIST *functions) {
     // stays open in the module.
     CK_SESSION_HANDLE opened = 0;
     bool openedReadOnly = false;
-    CK_RV rv = ModuleCall(functions->C_OpenSession, slotId, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr,
+    CK_RV rv = ModuleCall(functions->C_OpenSession, slotId_, CKF_RW_SESSION | CKF_SERIAL_SESSION, nullptr, nullptr,
                           &opened);
     if (rv == CKR_TOKEN_WRITE_PROTECTED) {
         // A write-protected token (a store of CA certificates, say) is still
         // read: its writes then answer the module's CKR_SESSION_READ_ONLY.
-        rv = ModuleCall(functions->C_OpenSession, slotId, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
+        rv = ModuleCall(functions->C_OpenSession, slotId_, CKF_SERIAL_SESSION, nullptr, nullptr, &opened);
         openedReadOnly = true;
     }
     if (rv != CKR_OK || opened == 0) {
         return 0;
     }
-    session = opened;
-    readOnly = openedReadOnly;
-    return session;
+    session_ = opened;
+    readOnly_ = openedReadOnly;
+    ResetSessionMarks();
+    return session_;
 }
 
 CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {
-    if (session == 0) {
+    if (session_ == 0) {
         return CKR_OK;
     }
-    CK_RV rv = ModuleCall(functions->C_CloseSession, session);
-    // The handle is forgotten whatever the module answered.
-    ForgetSession();
+    CK_RV rv = ModuleCall(functions->C_CloseSession, session_);
+    // The handle is forgotten whatever the module answered; the extra
+    // sessions go with it, their results unexamined.
+    session_ = 0;
+    readOnly_ = false;
+    for (CK_SESSION_HANDLE extra : TakeExtraSessions()) {
+        ModuleCall(functions->C_CloseSession, extra);
+    }
     return rv;
 }
 
-CK_RV TokenSlot::LogoutSession(CK_FUNCTION_LIST *functions) { return ModuleCall(functions->C_Logout, session); }
+CK_RV TokenSlot::LogoutSession(CK_FUNCTION_LIST *functions) { return ModuleCall(functions->C_Logout, session_); }
 
 int TokenSlot::LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, unsigned char userKind,
                             const unsigned char *pin, CK_ULONG pinLength) {
     const bool securityOfficer = userKind != 0;
     // cryptoki's pin pointer is non-const; the module only reads it.
-    CK_RV rv = ModuleCall(functions->C_Login, session, securityOfficer ? CKU_SO : CKU_USER,
+    CK_RV rv = ModuleCall(functions->C_Login, session_, securityOfficer ? CKU_SO : CKU_USER,
                           const_cast<CK_UTF8CHAR *>(pin), pinLength);
     switch (rv) {
     case CKR_OK:
@@ -63,7 +69,7 @@ int TokenSlot::LoginWithPin(CK_FUNCTION_LIST *functions, AuxFunctionList *aux, u
     // and a record the entry leaves alone reads as no attempts left.
     PinStatus status{};
     if (aux->GetPinStatus != nullptr) {
-        aux->GetPinStatus(slotId, &status);
+        aux->GetPinStatus(slotId_, &status);
     }
     return status.soTriesLeft != 0 ? status.soTriesLeft : static_cast<int>(CKR_PIN_LOCKED);
 }

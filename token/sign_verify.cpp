@@ -26,28 +26,28 @@ CK_RV TokenSlot::SignMechanism(std::int32_t selector, CK_MECHANISM_TYPE &type) {
     }
 }
 
-CK_RV TokenSlot::SignData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, std::int32_t selector,
-                          const unsigned char *data, CK_ULONG dataLength, unsigned char *signature,
-                          CK_ULONG &signatureLength) {
+CK_RV TokenSlot::SignData(CK_FUNCTION_LIST *functions, LeasedSession &session, CK_OBJECT_HANDLE key,
+                          std::int32_t selector, const unsigned char *data, CK_ULONG dataLength,
+                          unsigned char *signature, CK_ULONG &signatureLength) {
     CK_MECHANISM mechanism{0, nullptr, 0};
     if (SignMechanism(selector, mechanism.mechanism) != kOk) {
         return kBadSignMechanism;
     }
-    CK_RV rv = ModuleCall(functions->C_SignInit, session, &mechanism, key);
+    CK_RV rv = ModuleCall(functions->C_SignInit, session.handle, &mechanism, key);
     if (rv != CKR_OK) {
         return rv;
     }
     // The data is only read; cryptoki's pointer is non-const. A
     // CKR_BUFFER_TOO_SMALL leaves the operation active, as PKCS #11 has it.
     const CK_ULONG capacity = signatureLength;
-    rv = ModuleCall(functions->C_Sign, session, const_cast<unsigned char *>(data), dataLength, signature,
+    rv = ModuleCall(functions->C_Sign, session.handle, const_cast<unsigned char *>(data), dataLength, signature,
                     &signatureLength);
-    return CheckedOutput(rv, capacity, signatureLength);
+    return CheckedOutput(session, rv, capacity, signatureLength);
 }
 
-CK_RV TokenSlot::VerifyData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, std::int32_t selector,
-                            const unsigned char *data, CK_ULONG dataLength, const unsigned char *signature,
-                            CK_ULONG signatureLength) {
+CK_RV TokenSlot::VerifyData(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE key,
+                            std::int32_t selector, const unsigned char *data, CK_ULONG dataLength,
+                            const unsigned char *signature, CK_ULONG signatureLength) {
     CK_MECHANISM mechanism{0, nullptr, 0};
     if (SignMechanism(selector, mechanism.mechanism) != kOk) {
         return kBadSignMechanism;
@@ -60,26 +60,27 @@ CK_RV TokenSlot::VerifyData(CK_FUNCTION_LIST *functions, CK_OBJECT_HANDLE key, s
                       const_cast<unsigned char *>(signature), signatureLength);
 }
 
-CK_RV TokenSlot::SignWithCertKey(CK_FUNCTION_LIST *functions, const unsigned char *serial, std::int32_t serialLength,
-                                 std::int32_t selector, const unsigned char *data, CK_ULONG dataLength,
-                                 unsigned char *signature, CK_ULONG &signatureLength) {
+CK_RV TokenSlot::SignWithCertKey(CK_FUNCTION_LIST *functions, LeasedSession &session, const unsigned char *serial,
+                                 std::int32_t serialLength, std::int32_t selector, const unsigned char *data,
+                                 CK_ULONG dataLength, unsigned char *signature, CK_ULONG &signatureLength) {
     CK_OBJECT_HANDLE key = 0;
-    CK_RV rv = FindPrivateKeyByCertSerial(functions, serial, serialLength, key);
+    CK_RV rv = FindPrivateKeyByCertSerial(functions, session.handle, serial, serialLength, key);
     if (rv != kOk) {
         return rv;
     }
-    return SignData(functions, key, selector, data, dataLength, signature, signatureLength);
+    return SignData(functions, session, key, selector, data, dataLength, signature, signatureLength);
 }
 
-CK_RV TokenSlot::VerifyWithCertKey(CK_FUNCTION_LIST *functions, const unsigned char *serial,
-                                   std::int32_t serialLength, std::int32_t selector, const unsigned char *data,
-                                   CK_ULONG dataLength, const unsigned char *signature, CK_ULONG signatureLength) {
+CK_RV TokenSlot::VerifyWithCertKey(CK_FUNCTION_LIST *functions, CK_SESSION_HANDLE session,
+                                   const unsigned char *serial, std::int32_t serialLength, std::int32_t selector,
+                                   const unsigned char *data, CK_ULONG dataLength, const unsigned char *signature,
+                                   CK_ULONG signatureLength) {
     CK_OBJECT_HANDLE key = 0;
-    CK_RV rv = FindPublicKeyByCertSerial(functions, serial, serialLength, key);
+    CK_RV rv = FindPublicKeyByCertSerial(functions, session, serial, serialLength, key);
     if (rv != kOk) {
         return rv;
     }
-    return VerifyData(functions, key, selector, data, dataLength, signature, signatureLength);
+    return VerifyData(functions, session, key, selector, data, dataLength, signature, signatureLength);
 }
 
 }  // namespace kavro

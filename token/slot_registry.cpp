@@ -1,6 +1,7 @@
 // Slot registry and slot discovery.
 #include "token/slot_registry.h"
 
+#include "kavro/java_range.h"
 #include "kavro/result_code.h"
 #include "token/module_call.h"
 #include "token/token_module.h"
@@ -11,13 +12,21 @@
 namespace kavro {
 namespace {
 
-// Slot ids cross to Java as 32-bit ints; a module id above that range
-// cannot be named from Java, so discovery passes over it.
-constexpr CK_ULONG kLargestJavaId = 0xFFFFFFFFu;
-
 // A module whose list grows between the size query and the fetch gets the
 // standard second chance: fetch again with room for the new count.
 constexpr int kFetchAttempts = 3;
+
+// The slot taken alone for the guard's life.
+class Alone {
+public:
+    explicit Alone(TokenSlot &slot) : slot_(slot) { slot_.BeginAlone(); }
+    Alone(const Alone &) = delete;
+    Alone &operator=(const Alone &) = delete;
+    ~Alone() { slot_.EndAlone(); }
+
+private:
+    TokenSlot &slot_;
+};
 
 }  // namespace
 
@@ -51,7 +60,7 @@ TokenSlot *SlotRegistry::AddNear(std::uint32_t slotId, Slots::iterator &next) {
     return entry->second.get();
 }
 
-int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &output) {
+int SlotRegistry::DiscoverSlots(TokenModule &module, DiscoveredSlots &found) {
     std::lock_guard<std::mutex> discovery(discoveryLock_);
     CK_FUNCTION_LIST *functions = module.functionList;
     CK_ULONG count = 0;
@@ -64,6 +73,7 @@ int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &outp
         return kNoTokenPresent;
     }
 
+    found.counted = true;
     std::vector<CK_SLOT_ID> ids;
     CK_ULONG listed = 0;
     CK_RV rv = CKR_BUFFER_TOO_SMALL;
@@ -85,7 +95,6 @@ int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &outp
 
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
-    jint withToken = 0;
     Slots::iterator next;
     {
         std::shared_lock<std::shared_mutex> reading(slotsLock_);
@@ -93,33 +102,27 @@ int SlotRegistry::DiscoverSlots(TokenModule &module, const DiscoveryOutput &outp
     }
     for (CK_ULONG i = 0; i < listed; ++i) {
         CK_SLOT_ID id = ids[i];
-        if (id > kLargestJavaId) {
+        // A slot id that Java cannot name is passed over.
+        if (!FitsJavaId(id)) {
             continue;
         }
         auto slotId = static_cast<std::uint32_t>(id);
         TokenSlot *slot = AddNear(slotId, next);
-        std::lock_guard<std::mutex> slotLock(slot->lock);
+        Alone alone(*slot);
         CK_RV tokenInfo;
         {
             ModuleCallGuard call(&module);
             tokenInfo = ModuleCall(functions->C_GetTokenInfo, id, &info);
         }
         if (tokenInfo != CKR_OK) {
-            // The token has gone: its session handle is dropped, not closed.
-            slot->tokenPresent = 0;
-            slot->ForgetSession();
+            // The token has gone: its session handles are dropped, not closed.
+            slot->ForgetSessions();
             continue;
         }
-        if (output.slotIds != nullptr && withToken < output.slotIdCapacity) {
-            output.slotIds[withToken] = static_cast<jint>(slotId);
-        }
-        ++withToken;
-        slot->tokenPresent = 1;
+        slot->SetMaxSessions(info.ulMaxSessionCount);
+        found.withToken.push_back(slotId);
     }
-    if (output.slotCount != nullptr) {
-        *output.slotCount = withToken;
-    }
-    return withToken > 0 ? kOk : kNoTokenPresent;
+    return found.withToken.empty() ? kNoTokenPresent : kOk;
 }
 
 void SlotRegistry::ForgetSessions() {
@@ -132,8 +135,8 @@ void SlotRegistry::ForgetSessions() {
         }
     }
     for (TokenSlot *slot : all) {
-        std::lock_guard<std::mutex> slotLock(slot->lock);
-        slot->ForgetSession();
+        Alone alone(*slot);
+        slot->ForgetSessions();
     }
 }
 

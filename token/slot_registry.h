@@ -10,23 +10,21 @@
 #include "kavro/cryptoki.h"
 #include "token/token_slot.h"
 
-#include <jni.h>
-
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <vector>
 
 namespace kavro {
 
 class TokenModule;
 
-// Where a discovery writes what it found; either part may be absent.
-struct DiscoveryOutput {
-    jint *slotIds = nullptr;      // receives the ids of slots with a token
-    jint slotIdCapacity = 0;      // no more ids than this are written
-    jint *slotCount = nullptr;    // receives the number of slots with a token
+// What a discovery found.
+struct DiscoveredSlots {
+    std::vector<std::uint32_t> withToken;  // slots whose token answered, in the module's order
+    bool counted = false;                  // the module listed slots: withToken's size is the count, 0 included
 };
 
 class SlotRegistry {
@@ -49,17 +47,17 @@ public:
     }
     void Add(std::uint32_t slotId);
 
-    // Registers every slot the module lists and reports those whose token
-    // answers C_GetTokenInfo. Returns kOk when at least one does, else
-    // kNoTokenPresent. A failed listing registers and reports nothing. Each
-    // slot's token is asked under the slot's lock, so that a session opened
-    // beside the discovery is wholly before or after it. module owns this
-    // registry.
-    int DiscoverSlots(TokenModule &module, const DiscoveryOutput &output);
+    // Registers every slot the module lists and reports, in the module's
+    // order, those whose token answers C_GetTokenInfo. Returns kOk when at
+    // least one does, else kNoTokenPresent. A failed listing
+    // registers and reports nothing. Each slot's token is asked with the
+    // slot taken alone, so that a session opened beside the discovery is
+    // wholly before or after it. module owns this registry.
+    int DiscoverSlots(TokenModule &module, DiscoveredSlots &found);
 
-    // Forgets every slot's session, each under its slot's lock, without a
-    // module call: for a module that lost its sessions. The caller holds no
-    // slot's lock.
+    // Forgets every slot's sessions, each slot taken alone, without a
+    // module call: for a module that lost its sessions. The caller has no
+    // slot taken.
     void ForgetSessions();
 
 private:

@@ -8,24 +8,22 @@
 
 namespace kavro {
 
-static_assert(sizeof(TokenSlot::serialNumber) >= kTokenSerialSize + 1, "room for the serial and a terminator");
+static_assert(sizeof(TokenSerial::text) >= kTokenSerialSize + 1, "room for the serial and a terminator");
 
 std::size_t TokenSerial::Length() const { return strnlen(text, kTokenSerialSize); }
 
-TokenSerial TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) {
-    std::memset(serialNumber, 0, sizeof serialNumber);
+TokenSerial TokenSlot::ReadTokenSerial(CK_FUNCTION_LIST *functions) const {
+    TokenSerial serial;
     CK_TOKEN_INFO info;
     std::memset(&info, 0, sizeof info);
-    if (ModuleCall(functions->C_GetTokenInfo, slotId, &info) == CKR_OK) {
+    if (ModuleCall(functions->C_GetTokenInfo, slotId_, &info) == CKR_OK) {
         // Blank padding kept, nothing converted; the zero bytes after it
         // make it a text of at most 16 characters.
-        std::memcpy(serialNumber, info.serialNumber, kTokenSerialSize);
+        std::memcpy(serial.text, info.serialNumber, kTokenSerialSize);
     } else {
         // Which PKCS #11 error it was is not kept.
-        std::snprintf(serialNumber, sizeof serialNumber, "%d", static_cast<int>(kNoTokenSerial));
+        std::snprintf(serial.text, sizeof serial.text, "%d", static_cast<int>(kNoTokenSerial));
     }
-    TokenSerial serial;
-    std::memcpy(serial.text, serialNumber, sizeof serial.text);
     return serial;
 }
 

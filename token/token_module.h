@@ -106,12 +106,20 @@ private:
 };
 
 // Holds a module's call lock when the module takes one call at a time;
-// holds nothing otherwise.
+// holds nothing otherwise. The one place the call lock is taken.
 class ModuleCallGuard {
 public:
-    explicit ModuleCallGuard(TokenModule *module) {
+    ModuleCallGuard() = default;
+    explicit ModuleCallGuard(TokenModule *module) { Take(module); }
+
+    void Take(TokenModule *module) {
         if (module != nullptr && module->oneCallAtATime.load(std::memory_order_relaxed)) {
             lock_ = std::unique_lock<std::mutex>(module->callLock);
+        }
+    }
+    void Release() noexcept {
+        if (lock_.owns_lock()) {
+            lock_.unlock();
         }
     }
 

@@ -68,14 +68,18 @@ package Brelmont;
  * where the encoding has one: exactly
  * {@code X509Certificate.getSerialNumber().toByteArray()}. Comparisons are
  * exact in length and octets.</li>
- * <li><b>One session per slot.</b> kavro keeps one session per slot, opened
- * by {@link #ConnectToken}; every token operation of that slot runs in it.
- * No method takes the session handle.</li>
+ * <li><b>The slot's session.</b> kavro keeps the session that
+ * {@link #ConnectToken} opened as the slot's; a single thread's token
+ * operations all run in it. No method takes the session handle.</li>
  * <li><b>Threads.</b> Every method may be called from several threads at
- * once. Calls on one slot run one after another (its one session), calls on
- * different slots side by side; a login, logout or disconnect on one thread
- * holds for every thread using the slot. The store methods run side by side;
- * a second question to the user waits for the first to be answered.</li>
+ * once. Calls on different slots run side by side, and so do operations on
+ * one slot (listing, key lookup, signing, verifying, digests, cipher, the
+ * serial): when they meet, kavro gives them further sessions of the slot, up
+ * to {@code KAVRO_SESSIONS_PER_SLOT} (4 when unset; 1 keeps one session per
+ * slot). {@code ConnectToken}, {@code DisconnectToken}, logins, logouts and
+ * the PIN methods run alone on their slot; their effect holds for every
+ * thread using the slot. The store methods run side by side; a second
+ * question to the user waits for the first to be answered.</li>
  * </ul>
  *
  * <h2>Calling order</h2>

@@ -26,7 +26,8 @@ Call StoreSign() {
 }
 
 const CaseTable table("threads", {
-    Case{"one slot from four threads, discovery beside them: each call its own answer, none meets another", {
+    Case{"one slot from four threads, discovery and SO logins beside them: each call its own answer, none meets "
+         "another", {
         Mock(2, "reset; slot 0x6101 serial=KAVROSERIAL00002; slot 0x6102"),
         MockSave(2, "object 24833 class=private private=0 id=hex:01", "key"),
         Mock(2, "object 24833 class=cert id=hex:01 serial=hex:020105"),
@@ -46,8 +47,10 @@ const CaseTable table("threads", {
             IntsAre("count", {1}),
             Call("RetrieveSerial", {Int(2), Int(0x6101)}).ReturnsText("KAVROSERIAL00002"),
             Call("GetSlotList", {Int(2), Null(), Null()}).Returns(0),
+            Call("VerifySoPin", {Int(2), Int(0x6101), Bytes("87654321")}).Returns(0),
         }),
         JournalLacks(2, "overlap"),
+        Call("DisconnectToken", {Int(2), Int(0x6101)}).Returns(0),
         Mock(2, "set overlap.window.us 0"),
     }},
     Case{"the personal store from four threads: each signature the same, each verifies", {

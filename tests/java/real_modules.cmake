@@ -10,7 +10,7 @@ foreach(module softoken trust opencryptoki tpm)
   add_test(NAME real.${module}.stop COMMAND ${_script} stop ${module} ${_work})
   set_tests_properties(real.${module}.setup PROPERTIES FIXTURES_SETUP real.${module} SKIP_RETURN_CODE 77)
   set_tests_properties(real.${module}.stop PROPERTIES FIXTURES_CLEANUP real.${module})
-  kavro_java_test(RealModuleTest NAME ${module}
+  kavro_java_test(RealModuleTest NAME RealModuleTest.${module}
     MODULE_PATH ${KAVRO_BRIDGE_FILES_DIR}
     LAUNCHER ${_script} run ${_work}
     JVM_ARGS -Dkavro.module=${module} -Dkavro.module.properties=${_work}/module.properties

@@ -84,12 +84,10 @@ protected:
         functions.C_FindObjects = FakeFindObjects;
         functions.C_FindObjectsFinal = FakeFindObjectsFinal;
         functions.C_GetAttributeValue = FakeGetAttributeValue;
-        slot.session = 7;
     }
 
     FakeToken fake;
     CK_FUNCTION_LIST functions;
-    TokenSlot slot{1};
 };
 
 TEST_F(ObjectSearchTest, SearchEndsWhenLeftByException) {
@@ -146,7 +144,7 @@ TEST_F(ObjectSearchTest, ListingStagesSerialContentsAndEndsTheSearch) {
     fake.objects = {{3, {0x02, 0x01, 0x05}}, {4, {0x02}}, {9, {}}, {6, {0x02, 0x02, 0x0A, 0x0B}}};
     std::vector<ByteBuffer> serials;
     CK_ULONG count = 99;
-    EXPECT_EQ(CKR_OK, slot.ListCertificateSerials(&functions, &serials, count));
+    EXPECT_EQ(CKR_OK, TokenSlot::ListCertificateSerials(&functions, 7, &serials, count));
     EXPECT_EQ(4u, count);
     EXPECT_EQ((std::vector<ByteBuffer>{{0x05}, {}, {}, {0x0A, 0x0B}}), serials);
     EXPECT_EQ(0, fake.searchesOpen);
@@ -159,7 +157,7 @@ TEST_F(ObjectSearchTest, AnImpossibleAttributeSizeIsAFailedReadAndLeavesNoSearch
     fake.objects = {object};
     std::vector<ByteBuffer> serials;
     CK_ULONG count = 9;
-    EXPECT_EQ(CKR_FUNCTION_FAILED, slot.ListCertificateSerials(&functions, &serials, count));
+    EXPECT_EQ(CKR_FUNCTION_FAILED, TokenSlot::ListCertificateSerials(&functions, 7, &serials, count));
     EXPECT_EQ(0u, count);
     EXPECT_TRUE(serials.empty());
     EXPECT_EQ(0, fake.searchesOpen);
@@ -190,7 +188,7 @@ TEST_F(ObjectSearchTest, LongSerialIsComparedAndItsIdKeptWhole) {
     fake.objects = {{3, serialNumber}};
     ByteBuffer id;
     // The fake answers CKA_ID with the same 62 octets.
-    EXPECT_EQ(CKR_OK, slot.FindCertificateId(&functions, serialNumber.data() + 2, 60, id));
+    EXPECT_EQ(CKR_OK, TokenSlot::FindCertificateId(&functions, 7, serialNumber.data() + 2, 60, id));
     EXPECT_EQ(serialNumber, id);
     EXPECT_EQ(0, fake.searchesOpen);
 }

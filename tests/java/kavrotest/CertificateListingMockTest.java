@@ -7,11 +7,15 @@ import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
+import Brelmont.KavroCertificates;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Test;
 
-/** ListCertSerial against the mock: counting, filling, module order, refusals and failed reads. */
+/**
+ * ListCertSerial and KavroCertificates.ReadCertificate against the mock:
+ * counting, filling, module order, refusals and failed reads.
+ */
 class CertificateListingMockTest {
     private static final int KIND = 1;
     private static final int CKR_ATTRIBUTE_TYPE_INVALID = 0x12;
@@ -258,5 +262,35 @@ class CertificateListingMockTest {
         assertEquals(1001, Kavro.ListCertSerial(5, 6999, null, null, null));
         assertEquals(-1, count[0]);
         assertEquals(-1, lengths[0]);
+    }
+
+    @Test
+    void readCertificateGivesEachCertificateWholeInTheModulesOrder() {
+        MockToken token = MockToken.connect(KIND);
+        token.certificate("01", "020105", "handle=900", "value=hex:30820001aa", "label=signing");
+        token.certificate("0203", "0209008a01020304050607", "handle=300", "value=hex:3003020101");
+        byte[][] fields = new byte[KavroCertificates.FIELDS][];
+        assertEquals(0, KavroCertificates.ReadCertificate(KIND, token.slot, 1, fields));
+        assertEquals("3003020101", hex(fields[KavroCertificates.VALUE], 5));
+        assertEquals(0, fields[KavroCertificates.LABEL].length, "no label: an empty one");
+        assertEquals("0203", hex(fields[KavroCertificates.ID], 2));
+        assertEquals("008a01020304050607", hex(fields[KavroCertificates.SERIAL], 9),
+                "the serial content the ByCertSerial methods compare");
+        assertEquals(0, KavroCertificates.ReadCertificate(KIND, token.slot, 2, fields));
+        assertEquals("signing", new String(fields[KavroCertificates.LABEL], java.nio.charset.StandardCharsets.UTF_8));
+        assertEquals(5, fields[KavroCertificates.VALUE].length);
+        token.assertSearchesClosed();
+
+        byte[][] untouched = new byte[KavroCertificates.FIELDS][];
+        for (int ordinal : new int[] {3, 0, -1, Integer.MIN_VALUE}) {
+            assertEquals(1011, KavroCertificates.ReadCertificate(KIND, token.slot, ordinal, untouched), "" + ordinal);
+        }
+        assertEquals(1003, KavroCertificates.ReadCertificate(KIND, token.slot, 1, null));
+        assertEquals(1003, KavroCertificates.ReadCertificate(KIND, token.slot, 1, new byte[3][]));
+        assertEquals(1002, KavroCertificates.ReadCertificate(KIND, 0x7FFF0001, 1, untouched));
+        assertEquals(1001, KavroCertificates.ReadCertificate(7, token.slot, 1, untouched));
+        assertArrayEquals(new byte[KavroCertificates.FIELDS][], untouched, "written only on success");
+        token.mock.run("fail C_GetAttributeValue 0x30");
+        assertEquals(CKR_DEVICE_ERROR, KavroCertificates.ReadCertificate(KIND, token.slot, 1, untouched));
     }
 }

@@ -1,7 +1,9 @@
 package kavrotest;
 
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
 import java.nio.charset.StandardCharsets;
@@ -18,11 +20,20 @@ import org.junit.jupiter.api.Test;
 
 /**
  * Java threads calling at once: on one slot of the mock, which counts calls
- * that arrive on a session while another runs there, and on two SoftHSM2
- * slots, every result checked against code kavro does not share. A thread
- * re-running GetSlotList runs beside them throughout.
+ * that arrive on a session while another runs there, and on SoftHSM2 slots,
+ * every result checked against code kavro does not share. A thread
+ * re-running GetSlotList runs beside them throughout. Calls that meet on a
+ * slot get sessions of their own, up to KAVRO_SESSIONS_PER_SLOT (this class
+ * also runs with it set to 1).
  */
 class ConcurrencyTest {
+    private static final int SESSIONS_PER_SLOT = sessionsPerSlot();
+
+    private static int sessionsPerSlot() {
+        String text = System.getenv("KAVRO_SESSIONS_PER_SLOT");
+        return text == null ? 4 : Integer.parseInt(text);
+    }
+
     private static final int MOCK = 1;
     private static final int SOFTHSM = TokenStore.KIND;
     private static final String MOCK_SERIAL = "KAVROSERIAL00001";
@@ -150,6 +161,122 @@ class ConcurrencyTest {
         assertEquals(List.of(), failures);
         assertEquals("87654321", new String(MockToken.hex(mock.state(slot, "sopin")), StandardCharsets.US_ASCII),
                 "the SO PIN is still the one every change set");
+    }
+
+    @Test
+    void anSoLoginIsNeverSeenByTheCallsBesideItAndNoSessionOutlivesDisconnect() throws Exception {
+        int slot = 0x5301;
+        MockModule mock = connectedMock(slot, "userpin=1234 sopin=87654321");
+        int key = mock.addObject(slot + " class=private private=1 id=hex:01");
+        int publicKey = mock.addObject(slot + " class=public id=hex:01");
+        byte[] userPin = "1234".getBytes(StandardCharsets.US_ASCII);
+        byte[] soPin = "87654321".getBytes(StandardCharsets.US_ASCII);
+        assertEquals(0, Kavro.Login(MOCK, slot, userPin.clone()));
+        Queue<String> none = new ConcurrentLinkedQueue<>();
+        byte[] expected = sign(MOCK, slot, key, none);
+        assertEquals(List.of(), new ArrayList<>(none));
+        mock.run("set overlap.window.us 200");
+
+        List<String> failures = runAtOnce(5, 40, (thread, round, failed) -> {
+            if (thread == 0) {
+                // Each SO login ends with a logout; the user logs in again.
+                expect(failed, "VerifySoPin", 0, Kavro.VerifySoPin(MOCK, slot, soPin.clone()));
+                expect(failed, "Login", 0, Kavro.Login(MOCK, slot, userPin.clone()));
+                return;
+            }
+            byte[] signature = new byte[512];
+            int[] length = {0};
+            int rc = Kavro.Sign(MOCK, slot, key, 0, DATA, DATA.length, signature, length);
+            if (rc == 0) {
+                expect(failed, "signature", Arrays.toString(expected),
+                        Arrays.toString(Arrays.copyOf(signature, length[0])));
+            } else {
+                expect(failed, "Sign while nobody is logged in", 0x101, rc);
+            }
+            expect(failed, "Verify", 0, Kavro.Verify(MOCK, slot, publicKey, 0, DATA, DATA.length, expected,
+                    expected.length));
+        }, (thread, round, failed) -> expect(failed, "GetSlotList", 0, Kavro.GetSlotList(MOCK, null, null)));
+        assertEquals(List.of(), failures);
+        assertEquals("0", mock.state(slot, "soseen"), "operations begun while the SO was logged in");
+        assertEquals("0", mock.run("overlaps").trim(), "calls that met on a session");
+        int sessions = Integer.parseInt(mock.state(slot, "sessions"));
+        assertTrue(sessions <= SESSIONS_PER_SLOT, sessions + " sessions");
+        assertTrue(SESSIONS_PER_SLOT == 1 || sessions > 1, "calls that met got sessions of their own");
+        assertEquals(0, Kavro.DisconnectToken(MOCK, slot));
+        assertEquals("0", mock.state(slot, "sessions"), "every session closed");
+    }
+
+    @Test
+    void anOperationLeftActiveStaysWithTheThreadThatLeftIt() throws Exception {
+        int slot = 0x5401;
+        MockModule mock = connectedMock(slot, "");
+        mock.run("set journal.off 0; journal-clear");
+        // This thread leaves a digest active in the slot's own session.
+        assertEquals(0x150, hashInto(slot, 1));
+        int[] results = new int[3];
+        Thread other = new Thread(() -> {
+            results[0] = hashInto(slot, 1);
+            results[1] = hashInto(slot, 20);
+        });
+        other.start();
+        other.join();
+        results[2] = hashInto(slot, 20);
+        List<String> opened = mock.calls("C_OpenSession");
+        if (SESSIONS_PER_SLOT == 1) {
+            // One session: the other thread meets the operation, as one thread always would.
+            assertArrayEquals(new int[] {0x90, 0x90, 0x90}, results);
+            assertEquals(List.of(), opened);
+        } else {
+            // The other thread works in sessions of its own; the one it left an
+            // operation in is closed, never handed on.
+            assertArrayEquals(new int[] {0x150, 0, 0x90}, results);
+            assertEquals(2, opened.size(), opened.toString());
+            assertEquals(1, mock.calls("C_CloseSession").size());
+            assertEquals("2", mock.state(slot, "sessions"));
+        }
+        assertEquals(0, Kavro.DisconnectToken(MOCK, slot));
+        assertEquals("0", mock.state(slot, "sessions"));
+    }
+
+    /** Hash into an array of the given size; the result. */
+    private static int hashInto(int slot, int room) {
+        byte[] digest = new byte[room];
+        int[] length = {0};
+        return Kavro.Hash(MOCK, slot, 0, DATA, DATA.length, digest, length);
+    }
+
+    @Test
+    void signersOnOneSoftHsmSlotGetRightSignaturesBesideAnSoLogin() throws Exception {
+        int main = TokenStore.slot("main");
+        assertEquals(0, Kavro.GetSlotList(SOFTHSM, null, null));
+        assertNotEquals(0, Kavro.ConnectToken(SOFTHSM, main));
+        assertEquals(0, Kavro.Login(SOFTHSM, main, TokenStore.userPin()));
+        byte[] serial = SoftHsmObjects.serial("01");
+        PublicKey certificateKey = SoftHsmObjects.publicKey("01");
+        // The key is found afresh for each signature: SoftHSM2's handles of
+        // private objects end with the logout.
+        List<String> failures = runAtOnce(4, 12, (thread, round, failed) -> {
+            if (thread == 0) {
+                expect(failed, "VerifySoPin", 0, Kavro.VerifySoPin(SOFTHSM, main, TokenStore.soPin()));
+                expect(failed, "Login", 0, Kavro.Login(SOFTHSM, main, TokenStore.userPin()));
+                return;
+            }
+            byte[] signature = new byte[512];
+            int[] length = {0};
+            int rc = Kavro.SignByCertSerial(SOFTHSM, main, serial, serial.length, 0, DATA, DATA.length, signature,
+                    length);
+            if (rc != 0) {
+                expect(failed, "no private key while nobody is logged in", 1007, rc);
+                return;
+            }
+            Signature verifier = Signature.getInstance("SHA1withRSA");
+            verifier.initVerify(certificateKey);
+            verifier.update(DATA);
+            expect(failed, "java.security verifies", true, verifier.verify(Arrays.copyOf(signature, length[0])));
+        }, (thread, round, failed) -> expect(failed, "GetSlotList", 0, Kavro.GetSlotList(SOFTHSM, null, null)));
+        assertEquals(List.of(), failures);
+        assertEquals(0, Kavro.Logout(SOFTHSM, main));
+        assertEquals(0, Kavro.DisconnectToken(SOFTHSM, main));
     }
 
     @Test

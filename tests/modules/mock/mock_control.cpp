@@ -24,7 +24,8 @@
 //   overlaps                       -> how many calls came on a session while another call ran there
 //   module-overlaps                -> how many calls came while any other call ran in the module
 //   journal-clear
-//   state SLOT                     -> login, sessions, PINs and label of the slot's token
+//   state SLOT                     -> login, sessions, PINs and label of the slot's token, and how many
+//                                     operations and searches started while its SO was logged in
 //
 // A byte value S is text as written, or hex:0A0B... for raw bytes.
 #include "mock_state.h"
@@ -356,7 +357,7 @@ bool Run(const Command &command, std::string &reply) {
         out << "login=" << LoginName(slot->token.login) << " sessions=" << sessions << " handles=" << handles
             << " userpin=" << Hex(slot->token.userPin) << " sopin=" << Hex(slot->token.soPin)
             << " sotries=" << slot->token.soTriesLeft << " usertries=" << slot->token.userTriesLeft
-            << " label=" << Hex(slot->token.label, 32);
+            << " label=" << Hex(slot->token.label, 32) << " soseen=" << slot->token.soSeen;
         reply = out.str();
         return true;
     }

@@ -131,6 +131,7 @@ CK_RV StartOperation(CK_SESSION_HANDLE handle, CK_MECHANISM_PTR mechanism, CK_OB
     if (session == nullptr) return rv;
     if (mechanism == nullptr) return CKR_ARGUMENTS_BAD;
     Operation &operation = session->*which;
+    if (TokenOf(*session).login == Login::kSecurityOfficer) ++TokenOf(*session).soSeen;
     if (operation.active) return CKR_OPERATION_ACTIVE;
     if (needsKey) {
         auto object = Mock().objects.find(key);
@@ -487,6 +488,7 @@ CK_RV MockFindObjectsInit(CK_SESSION_HANDLE handle, CK_ATTRIBUTE_PTR templ, CK_U
     MockSession *session = SessionFor(handle, rv);
     if (session == nullptr) return rv;
     if (session->searching) return CKR_OPERATION_ACTIVE;
+    if (TokenOf(*session).login == Login::kSecurityOfficer) ++TokenOf(*session).soSeen;
     bool loggedIn = TokenOf(*session).login == Login::kUser;
     session->found.clear();
     session->next = 0;

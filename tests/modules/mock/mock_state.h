@@ -41,6 +41,7 @@ struct MockToken {
     int userTriesLeft = 3;
     int maxTries = 3;
     Login login = Login::kNone;
+    long soSeen = 0;  // operations and searches started while the SO was logged in
 };
 
 struct MockSlot {
