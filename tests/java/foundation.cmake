@@ -16,17 +16,18 @@ set_tests_properties(java.ModuleLoadingTest PROPERTIES WORKING_DIRECTORY ${KAVRO
 # The module bridge as kinds 0 to 4, each file forwarding where the test's
 # own bridge.conf says: NSS's softoken (which needs init-args), the mock,
 # OpenSC's module, a missing file, the mock without E_GetAuxFunctionList.
-set(_bridge_dir ${KAVRO_TEST_WORK}/modules-bridge)
+# (real_modules.cmake puts real modules behind the same files.)
+set(KAVRO_BRIDGE_FILES_DIR ${KAVRO_TEST_WORK}/modules-bridge)
 set(_bridge_files)
 foreach(name zelcsp11.dll orbeka-ca_csp11.dll dunmere-ca.dll talvis-ca.dll MorvenCA.dll)
-  list(APPEND _bridge_files ${_bridge_dir}/${name})
-  add_custom_command(OUTPUT ${_bridge_dir}/${name}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kavro_bridge> ${_bridge_dir}/${name}
+  list(APPEND _bridge_files ${KAVRO_BRIDGE_FILES_DIR}/${name})
+  add_custom_command(OUTPUT ${KAVRO_BRIDGE_FILES_DIR}/${name}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kavro_bridge> ${KAVRO_BRIDGE_FILES_DIR}/${name}
     DEPENDS kavro_bridge VERBATIM)
 endforeach()
 add_custom_target(kavro_bridge_test_files DEPENDS ${_bridge_files})
 add_dependencies(kavro_tests_jar kavro_bridge_test_files)
 find_file(KAVRO_OPENSC_MODULE opensc-pkcs11.so PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE} NO_DEFAULT_PATH REQUIRED)
 find_file(KAVRO_SOFTOKEN_MODULE libsoftokn3.so PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE} NO_DEFAULT_PATH REQUIRED)
-kavro_java_test(BridgeTest MODULE_PATH ${_bridge_dir}
+kavro_java_test(BridgeTest MODULE_PATH ${KAVRO_BRIDGE_FILES_DIR}
   ENVIRONMENT "XDG_CONFIG_HOME=${KAVRO_TEST_WORK}/BridgeTest/config;KAVRO_TEST_MOCK_MODULE=$<TARGET_FILE:kavro_mock>;KAVRO_TEST_NOAUX_MODULE=$<TARGET_FILE:kavro_mock_noaux>;KAVRO_TEST_OPENSC_MODULE=${KAVRO_OPENSC_MODULE};KAVRO_TEST_SOFTOKEN_MODULE=${KAVRO_SOFTOKEN_MODULE};KAVRO_TEST_BRIDGE=$<TARGET_FILE:kavro_bridge>")

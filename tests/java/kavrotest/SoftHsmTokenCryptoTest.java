@@ -171,12 +171,12 @@ class SoftHsmTokenCryptoTest {
         return verifier.verify(signature);
     }
 
-    /** The bytes signed: the data, or for raw RSA (3) a SHA-1 DigestInfo of it. */
-    private static byte[] toSign(int selector) throws GeneralSecurityException {
+    /** The bytes signed for data: the data, or for raw RSA (3) a SHA-1 DigestInfo of it. */
+    static byte[] toSign(int selector, byte[] data) throws GeneralSecurityException {
         if (selector != 3) {
-            return DATA;
+            return data;
         }
-        byte[] digest = MessageDigest.getInstance("SHA-1").digest(DATA);
+        byte[] digest = MessageDigest.getInstance("SHA-1").digest(data);
         byte[] info = Arrays.copyOf(SHA1_DIGEST_INFO, SHA1_DIGEST_INFO.length + digest.length);
         System.arraycopy(digest, 0, info, SHA1_DIGEST_INFO.length, digest.length);
         return info;
@@ -188,7 +188,7 @@ class SoftHsmTokenCryptoTest {
             byte[] serial = SoftHsmObjects.serial(id);
             for (int selector : new int[] {0, 2, 3}) {
                 String what = "certificate " + id + ", selector " + selector;
-                byte[] input = toSign(selector);
+                byte[] input = toSign(selector, DATA);
                 byte[] signature = new byte[300];
                 int[] length = {-1};
                 assertEquals(0, Kavro.Sign(KIND, slot, privateKeyOf(id), selector, input, input.length, signature,
