@@ -70,7 +70,7 @@ public:
     const bool debug;
 
     std::mutex mutex;
-    bool started = false;   // under mutex; the members below it are fixed once it is set
+    bool started = false;   // under mutex; module to functions are set before it, once
     bool auxAsked = false;  // under mutex
     void *module = nullptr;
     std::string modulePath;

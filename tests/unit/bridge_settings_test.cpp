@@ -139,22 +139,5 @@ TEST_F(BridgeSettingsTest, InitArgsComeWithTheModule) {
     EXPECT_EQ("KAVRO_BRIDGE_INIT_ARGS is set without KAVRO_BRIDGE_MODULE", ReadSettings(sources).error);
 }
 
-// For the debug output: a name with no file, and a name whose file is this
-// library while the file sends it elsewhere; nothing for the others.
-TEST_F(BridgeSettingsTest, OtherNamesAreLookedFor) {
-    std::string file = File("names", "zelcsp11.dll = /m.so\nother.dll = /o.so\ntypo.dll = /t.so\n"
-                                     "linked.dll = /l.so\nalso-linked.dll = /m.so\n");
-    SettingsSources sources = Sources({file});
-    sources.findBridgeFile = [](const std::string &name) { return name == "typo.dll" ? "" : "/lib/" + name; };
-    sources.isThisLibrary = [](const std::string &path) { return path.find("linked") != std::string::npos; };
-    sources.bridgeFolders = "nearby";
-    std::vector<std::string> notes = ReadSettings(sources).trace;
-    notes.erase(notes.begin(), notes.end() - 2);
-    EXPECT_EQ((std::vector<std::string>{file + " line 3: no file typo.dll nearby",
-                                        file + " line 4: /lib/linked.dll is this same library, so linked.dll reaches "
-                                               "/m.so, not /l.so; make it a copy of the bridge, not a link"}),
-              notes);
-}
-
 }  // namespace
 }  // namespace kavro::bridge
