@@ -30,6 +30,22 @@ target_link_options(kavro PRIVATE -Wl,--enable-new-dtags)
 install(TARGETS kavro kavro_nss LIBRARY DESTINATION ${KAVRO_INSTALL_JNIDIR})
 install(TARGETS kavro_bridge LIBRARY DESTINATION ${KAVRO_INSTALL_MODULEDIR})
 install_jar(kavro_jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
+
+# Debian's Java layout: a POM for kavro.jar in the system's Maven repository,
+# under the project's version and under "debian", each beside a relative link
+# to the jar, as Debian's Java packages lay them out; offline Maven and Gradle
+# builds resolve brelmont:kavro from there.
+set(KAVRO_MAVEN_GROUP brelmont)
+set(KAVRO_MAVEN_ARTIFACT kavro)
+set(KAVRO_MAVEN_DIR ${CMAKE_INSTALL_DATADIR}/maven-repo/${KAVRO_MAVEN_GROUP}/${KAVRO_MAVEN_ARTIFACT})
+foreach(KAVRO_POM_VERSION ${PROJECT_VERSION} debian)
+  set(staged ${CMAKE_BINARY_DIR}/maven-repo/${KAVRO_POM_VERSION})
+  set(name ${KAVRO_MAVEN_ARTIFACT}-${KAVRO_POM_VERSION})
+  configure_file(packaging/maven/kavro.pom.in ${staged}/${name}.pom @ONLY)
+  file(RELATIVE_PATH jar /${KAVRO_MAVEN_DIR}/${KAVRO_POM_VERSION} /${CMAKE_INSTALL_DATADIR}/java/kavro.jar)
+  file(CREATE_LINK ${jar} ${staged}/${name}.jar SYMBOLIC)
+  install(FILES ${staged}/${name}.pom ${staged}/${name}.jar DESTINATION ${KAVRO_MAVEN_DIR}/${KAVRO_POM_VERSION})
+endforeach()
 install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(DIRECTORY ${KAVRO_JAVADOC_DIR}/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/api)

@@ -33,8 +33,9 @@ package Brelmont;
  *
  * <h2>Conventions</h2>
  * <ul>
- * <li><b>Module kind.</b> The first argument of every token method, 0 to 4,
- * names one of five token modules by its file name; any other value answers
+ * <li><b>Module kind.</b> The first argument of every token method, 0 to 4
+ * ({@link KavroModule#KIND_0} to {@link KavroModule#KIND_4}), names one of
+ * five token modules by its file name (below); any other value answers
  * 1001. A module is loaded and started by the first call that names its kind
  * and stays loaded until the process ends.</li>
  * <li><b>Check order.</b> Every token method checks, in this order and before
@@ -62,7 +63,9 @@ package Brelmont;
  * <li><b>PINs.</b> A plain PIN is the whole array, every byte counted, with no
  * terminator. Security-officer PINs for {@link #SetSoPin},
  * {@link #UnlockUserPin} and {@link #InitToken} are PIN transport texts:
- * Base64 of the PIN encrypted under the token serial.</li>
+ * Base64 of the PIN encrypted under the token serial (below).</li>
+ * <li><b>Selectors.</b> {@link KavroMechanism} names the values of
+ * {@code signMechanism}, {@link KavroHash} those of {@code hashType}.</li>
  * <li><b>Serials.</b> A certificate serial is the content octets of the
  * certificate's DER INTEGER, most significant first, with the leading 0x00
  * where the encoding has one: exactly
@@ -80,6 +83,110 @@ package Brelmont;
  * the PIN methods run alone on their slot; their effect holds for every
  * thread using the slot. The store methods run side by side; a second
  * question to the user waits for the first to be answered.</li>
+ * </ul>
+ *
+ * <h2>Module kinds and the module bridge</h2>
+ * A module kind names a token module by a fixed file name, which kavro hands
+ * to the platform's loader as it stands, on Linux too ({@code .dll} included):
+ * <table class="striped">
+ * <caption>Module kinds and their files ({@link KavroModule})</caption>
+ * <thead><tr><th scope="col">kind</th><th scope="col">file name</th></tr></thead>
+ * <tbody>
+ * <tr><td>0</td><td>{@code zelcsp11.dll}</td></tr>
+ * <tr><td>1</td><td>{@code orbeka-ca_csp11.dll}</td></tr>
+ * <tr><td>2</td><td>{@code dunmere-ca.dll}</td></tr>
+ * <tr><td>3</td><td>{@code talvis-ca.dll}</td></tr>
+ * <tr><td>4</td><td>{@code MorvenCA.dll}</td></tr>
+ * </tbody>
+ * </table>
+ * Linux searches {@code LD_LIBRARY_PATH}, then the module folder of an
+ * installed kavro, {@code /usr/lib/<multiarch>/kavro} (for example
+ * {@code /usr/lib/x86_64-linux-gnu/kavro}), then the system's library
+ * folders; Windows uses {@code LoadLibraryA}'s search order (the folder of
+ * {@code java.exe}, the system folder, ..., {@code PATH}), not the folder of
+ * {@code kavro.dll}. A module must export {@code C_GetFunctionList} and the
+ * vendor extension {@code E_GetAuxFunctionList}; without either the kind
+ * answers 1001.
+ *
+ * <p>The <b>module bridge</b> lets any standard PKCS #11 module (OpenSC for
+ * smart cards, a USB token's own module, SoftHSM2) serve as one of the kinds.
+ * It is a small PKCS #11 module of kavro's ({@code libkavro-bridge.so} in the
+ * module folder; {@code kavro-bridge.dll} in the Windows zip) that, put under
+ * a kind's file name, forwards every call to the real module and adds the
+ * extension. Which module it forwards to comes from the environment variable
+ * {@code KAVRO_BRIDGE_MODULE}, else from a line {@code FILE-NAME = MODULE-PATH}
+ * in the first {@code bridge.conf} that has one: on Linux
+ * {@code $XDG_CONFIG_HOME/kavro/bridge.conf} (by default
+ * {@code ~/.config/kavro/bridge.conf}), then {@code /etc/kavro/bridge.conf};
+ * on Windows {@code bridge.conf} beside the bridge DLL, then
+ * {@code %APPDATA%\kavro\bridge.conf}. With the Debian package:
+ * <pre>{@code
+ * sudo ln -s libkavro-bridge.so /usr/lib/x86_64-linux-gnu/kavro/zelcsp11.dll
+ * mkdir -p ~/.config/kavro
+ * echo 'zelcsp11.dll = /usr/lib/softhsm/libsofthsm2.so' > ~/.config/kavro/bridge.conf
+ * }</pre>
+ * For more than one kind, copy the bridge rather than link it. When the
+ * bridge cannot start it writes one line saying why to standard error.
+ * Everything else (initialisation arguments, the SO attempts it reports,
+ * {@code KAVRO_BRIDGE_DEBUG=1}): {@code install.md}, below.
+ *
+ * <h2>Security-officer PIN texts</h2>
+ * {@link #SetSoPin}, {@link #UnlockUserPin} and {@link #InitToken} take the
+ * SO PIN as a PIN transport text: the PIN's bytes with zero bytes appended up
+ * to whole 16-octet blocks (none when the length is a multiple of 16),
+ * encrypted with AES-128 in ECB mode without padding under the token's
+ * 16-character serial as {@link #RetrieveSerial} returns it (one byte per
+ * character, ISO-8859-1, blanks kept, neither trimmed nor hex-decoded),
+ * encoded in Base64 (standard alphabet, with {@code =} padding, no line
+ * breaks), and ended with one zero byte. A PIN must not contain a zero byte.
+ * In Java ({@code java.nio.charset.StandardCharsets},
+ * {@code java.security.GeneralSecurityException}, {@code java.util.Arrays},
+ * {@code java.util.Base64}, {@code javax.crypto.Cipher},
+ * {@code javax.crypto.spec.SecretKeySpec}):
+ * <pre>{@code
+ * static byte[] pinTransportText(byte[] soPin, String serial) throws GeneralSecurityException {
+ *     byte[] key = serial.getBytes(StandardCharsets.ISO_8859_1); // 16 characters, blanks included
+ *     if (key.length != 16) {
+ *         throw new IllegalArgumentException("not a token serial: \"" + serial + "\"");
+ *     }
+ *     byte[] padded = Arrays.copyOf(soPin, (soPin.length + 15) / 16 * 16); // zero bytes to whole blocks
+ *     try {
+ *         Cipher aes = Cipher.getInstance("AES/ECB/NoPadding");
+ *         aes.init(Cipher.ENCRYPT_MODE, new SecretKeySpec(key, "AES"));
+ *         byte[] text = Base64.getEncoder().encode(aes.doFinal(padded));
+ *         return Arrays.copyOf(text, text.length + 1); // and a terminating zero byte
+ *     } finally {
+ *         Arrays.fill(padded, (byte) 0);
+ *     }
+ * }
+ *
+ * String serial = Kavro.RetrieveSerial(kind, slot); // right before the call
+ * int rc = Kavro.SetSoPin(kind, slot, pinTransportText(oldSoPin, serial), pinTransportText(newSoPin, serial));
+ * }</pre>
+ * A token that was never initialised has the serial it reports then
+ * (SoftHSM2's free slot: 16 blanks); after {@link #InitToken} it has a new
+ * one. Anyone who knows the serial can decrypt the text: treat it like the
+ * PIN, and wipe it after use.
+ *
+ * <h2>Documentation</h2>
+ * The Debian package installs the documentation in
+ * {@code /usr/share/doc/kavro/} (the Windows zip has the same pages in
+ * {@code docs/}):
+ * <ul>
+ * <li>{@code /usr/share/doc/kavro/docs/reference.md}: every method with its
+ * parameters, what it writes where and its results; calling order; threads;
+ * a complete example;</li>
+ * <li>{@code /usr/share/doc/kavro/docs/result-codes.md}: every result code,
+ * and troubleshooting by result code;</li>
+ * <li>{@code /usr/share/doc/kavro/docs/install.md}: where each file is,
+ * the module bridge and {@code bridge.conf}, a first program that signs
+ * with a token key, removing kavro;</li>
+ * <li>{@code /usr/share/doc/kavro/docs/pin-transport.md}: the PIN transport
+ * texts, with a tested snippet;</li>
+ * <li>{@code /usr/share/doc/kavro/docs/platforms.md}: how each platform
+ * finds the modules, the personal certificate store and its dialog, 32 and
+ * 64 bits;</li>
+ * <li>{@code /usr/share/doc/kavro/api/index.html}: this Javadoc.</li>
  * </ul>
  *
  * <h2>Calling order</h2>
@@ -108,6 +215,9 @@ package Brelmont;
  * for keys up to 4096 bits) and 20 for digests.
  *
  * @see KavroResult
+ * @see KavroModule
+ * @see KavroMechanism
+ * @see KavroHash
  */
 public final class Kavro {
     static {

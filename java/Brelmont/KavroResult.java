@@ -22,6 +22,16 @@ package Brelmont;
  *     System.err.println("Login: " + KavroResult.describe(rc));
  * }
  * }</pre>
+ *
+ * <p>Every code with what to do about it, in one table with troubleshooting
+ * by result code: {@code /usr/share/doc/kavro/docs/result-codes.md} as the
+ * Debian package installs it ({@code docs/result-codes.md} in the Windows
+ * zip). A 1001 for a kind whose module is in place usually means a module
+ * without the vendor extension: put the module bridge in front of it (see
+ * {@link Kavro}, "Module kinds and the module bridge").
+ *
+ * @see Kavro
+ * @see KavroModule
  */
 public final class KavroResult {
     private KavroResult() {

@@ -5,6 +5,8 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
+import Brelmont.KavroModule;
+import Brelmont.KavroResult;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -163,12 +165,23 @@ class BridgeTest {
     }
 
     @Test
-    void aModuleThatCannotBeHadGives1001AndOneLineSayingWhy() {
+    void aModuleThatCannotBeHadGives1001AndOneLineSayingWhy() throws IOException {
         ChildJvm.Result result = ChildJvm.run(ChildJvm.environment(Work.dir()), "initialize", "" + MISSING);
         assertEquals(1001, result.code("initialize"));
         List<String> lines = result.errors().lines().collect(Collectors.toList());
         assertEquals(1, lines.size(), result.errors());
         assertTrue(lines.get(0).startsWith("kavro-bridge: talvis-ca.dll: cannot load " + missing + ": "), lines.get(0));
+
+        // Each kind loads the file that KavroModule names: its bridge says so.
+        Path home = Work.dir().resolve("kinds-config");
+        writeConfig(home, KavroModule.FILE_NAMES.stream().map(name -> name + " = " + missing).toArray(String[]::new));
+        for (int kind = KavroModule.KIND_0; kind <= KavroModule.KIND_4; kind++) {
+            ChildJvm.Result each = ChildJvm.run(ChildJvm.environment(Work.dir(), "XDG_CONFIG_HOME=" + home),
+                    "initialize", "" + kind);
+            assertEquals(KavroResult.NO_MODULE, each.code("initialize"));
+            assertTrue(each.errors().startsWith("kavro-bridge: " + KavroModule.fileName(kind) + ": cannot load "),
+                    each.errors());
+        }
 
         // A kind without a module file gives the same code, and no line.
         ChildJvm.Result unknown = ChildJvm.run(ChildJvm.environment(Work.dir()), "initialize", "7");

@@ -6,6 +6,9 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import Brelmont.Kavro;
+import Brelmont.KavroHash;
+import Brelmont.KavroMechanism;
+import Brelmont.KavroModule;
 import Brelmont.KavroResult;
 import java.io.IOException;
 import java.lang.reflect.Field;
@@ -34,9 +37,12 @@ import org.junit.jupiter.api.Test;
  * as it stands and run against the SoftHSM2 token KavroAdmin: the token must
  * take the SO PIN from the snippet's texts, for PINs of one block, of exactly
  * one block without padding, and of two blocks. The SO PIN is put back
- * whatever happens. And the code tables of docs/result-codes.md against
- * Brelmont.KavroResult: the same names with the same values, each with a
- * description of its own.
+ * whatever happens. The same recipe in Kavro's Javadoc, compiled from
+ * Kavro.java, makes the same texts. And the code tables of
+ * docs/result-codes.md against Brelmont.KavroResult: the same names with the
+ * same values, each with a description of its own; the module kinds, sign
+ * mechanisms and hash types of the pages and the Javadoc against
+ * KavroModule, KavroMechanism and KavroHash.
  */
 class DocSnippetTest {
     static final int KIND = TokenStore.KIND;
@@ -44,8 +50,30 @@ class DocSnippetTest {
     static final byte[] SO_PIN = TokenStore.soPin();
 
     static Method snippet;
+    /** The recipe of Kavro's class Javadoc. */
+    static Method javadocRecipe;
     /** KavroAdmin's SO PIN as it stands. */
     static byte[] soPin = SO_PIN;
+
+    /** Compiles one class from its text; its static method name(byte[], String). */
+    static Method compile(String className, String text, String name) throws IOException, ReflectiveOperationException {
+        Path sources = Files.createDirectories(Work.dir().resolve("snippet"));
+        Path classes = Files.createDirectories(Work.dir().resolve("classes"));
+        Path source = sources.resolve(className + ".java");
+        Files.writeString(source, text, StandardCharsets.UTF_8);
+        JavaCompiler javac = ToolProvider.getSystemJavaCompiler();
+        assertEquals(0, javac.run(null, null, null, "-d", classes.toString(), source.toString()), className + " compiles");
+        URLClassLoader loader = new URLClassLoader(new URL[] {classes.toUri().toURL()});
+        Method method = loader.loadClass(className).getDeclaredMethod(name, byte[].class, String.class);
+        method.setAccessible(true);
+        return method;
+    }
+
+    /** Kavro.java's class comment, without the comment's leading " * " or " *". */
+    static String kavroJavadoc() throws IOException {
+        String source = Files.readString(Paths.get(System.getenv("KAVRO_JAVA"), "Brelmont", "Kavro.java"));
+        return source.substring(source.indexOf("/**"), source.indexOf("*/")).replaceAll("(?m)^ \\* ?", "");
+    }
 
     @BeforeAll
     static void compileTheSnippetFromThePage() throws IOException, ReflectiveOperationException {
@@ -53,15 +81,13 @@ class DocSnippetTest {
         Matcher block = Pattern.compile("```java\n(.*?final class PinTransportText.*?)```", Pattern.DOTALL)
                 .matcher(Files.readString(page, StandardCharsets.UTF_8));
         assertTrue(block.find(), "the snippet is on the page");
-        Path sources = Files.createDirectories(Work.dir().resolve("snippet"));
-        Path classes = Files.createDirectories(Work.dir().resolve("classes"));
-        Path source = sources.resolve("PinTransportText.java");
-        Files.writeString(source, block.group(1), StandardCharsets.UTF_8);
-        JavaCompiler javac = ToolProvider.getSystemJavaCompiler();
-        assertEquals(0, javac.run(null, null, null, "-d", classes.toString(), source.toString()), "it compiles");
-        URLClassLoader loader = new URLClassLoader(new URL[] {classes.toUri().toURL()});
-        snippet = loader.loadClass("PinTransportText").getDeclaredMethod("of", byte[].class, String.class);
-        snippet.setAccessible(true);
+        snippet = compile("PinTransportText", block.group(1), "of");
+        Matcher recipe = Pattern.compile("(?s)\n(static byte\\[\\] pinTransportText\\(.*?\n\\}\n)").matcher(kavroJavadoc());
+        assertTrue(recipe.find(), "the recipe is in the Javadoc");
+        javadocRecipe = compile("JavadocRecipe", "import java.nio.charset.StandardCharsets;\n"
+                + "import java.security.GeneralSecurityException;\nimport java.util.Arrays;\nimport java.util.Base64;\n"
+                + "import javax.crypto.Cipher;\nimport javax.crypto.spec.SecretKeySpec;\n"
+                + "final class JavadocRecipe {\n" + recipe.group(1) + "}\n", "pinTransportText");
         assertEquals(0, Kavro.GetSlotList(KIND, null, null));
         assertNotEquals(0, Kavro.ConnectToken(KIND, ADMIN));
     }
@@ -81,8 +107,12 @@ class DocSnippetTest {
     }
 
     static byte[] text(byte[] pin, String serial) {
+        return call(snippet, pin, serial);
+    }
+
+    static byte[] call(Method maker, byte[] pin, String serial) {
         try {
-            return (byte[]) snippet.invoke(null, pin, serial);
+            return (byte[]) maker.invoke(null, pin, serial);
         } catch (InvocationTargetException e) {
             throw new IllegalStateException(e.getCause());
         } catch (IllegalAccessException e) {
@@ -115,6 +145,7 @@ class DocSnippetTest {
         String serial = TokenStore.serial("admin");
         for (String pin : new String[] {"", "1234", "0123456789abcdef", "a PIN of thirty-three characters!"}) {
             assertArrayEquals(PinTransport.text(bytes(pin), serial), text(bytes(pin), serial), pin);
+            assertArrayEquals(PinTransport.text(bytes(pin), serial), call(javadocRecipe, bytes(pin), serial), pin);
         }
         byte[] blank = text(SO_PIN, " ".repeat(16));
         assertEquals(0, blank[blank.length - 1], "ends with a zero byte");
@@ -145,13 +176,7 @@ class DocSnippetTest {
 
     @Test
     void kavroResultNamesExactlyTheDocumentedCodesAndDescribesEachOne() throws IOException, IllegalAccessException {
-        Map<String, Integer> constants = new TreeMap<>();
-        for (Field field : KavroResult.class.getFields()) {
-            if (field.getType() == int.class && Modifier.isStatic(field.getModifiers())
-                    && Modifier.isFinal(field.getModifiers())) {
-                constants.put(field.getName(), field.getInt(null));
-            }
-        }
+        Map<String, Integer> constants = constants(KavroResult.class);
         Map<String, Integer> documented = documentedCodes();
         assertTrue(documented.keySet().containsAll(List.of("OK", "NO_MODULE", "LOGIN_REFUSED",
                 "CKR_GENERAL_ERROR", "CKR_KEY_FUNCTION_NOT_PERMITTED", "CKR_OPERATION_NOT_INITIALIZED")),
@@ -187,5 +212,67 @@ class DocSnippetTest {
             assertEquals(c[2], KavroResult.describe(c[0], Integer.parseInt(c[1])), c[0] + " " + c[1]);
         }
         assertTrue(KavroResult.describe("SetSoPin", 162).contains("attempts left"));
+    }
+
+    /** "| 0 | `zelcsp11.dll` |" rows of a page, or "<td>0</td><td>{@code zelcsp11.dll}</td>" ones of the Javadoc. */
+    static Map<Integer, String> rows(String regex, String text) {
+        Map<Integer, String> rows = new TreeMap<>();
+        Matcher row = Pattern.compile(regex).matcher(text);
+        while (row.find()) {
+            assertEquals(null, rows.put(Integer.valueOf(row.group(1)), row.group(2)), row.group());
+        }
+        return rows;
+    }
+
+    /** The public static final int constants of a class, by name. */
+    static Map<String, Integer> constants(Class<?> type) throws IllegalAccessException {
+        Map<String, Integer> constants = new TreeMap<>();
+        for (Field field : type.getFields()) {
+            if (field.getType() == int.class && Modifier.isStatic(field.getModifiers())
+                    && Modifier.isFinal(field.getModifiers())) {
+                constants.put(field.getName(), field.getInt(null));
+            }
+        }
+        return constants;
+    }
+
+    @Test
+    void theKindsTablesOfThePlatformsPageAndTheJavadocAreKavroModules() throws IOException, IllegalAccessException {
+        Map<Integer, String> files = new TreeMap<>();
+        Map<String, Integer> kinds = new TreeMap<>();
+        for (int kind = 0; kind < KavroModule.FILE_NAMES.size(); kind++) {
+            files.put(kind, KavroModule.fileName(kind));
+            kinds.put("KIND_" + kind, kind);
+        }
+        assertEquals(kinds, constants(KavroModule.class));
+        String platforms = Files.readString(Paths.get(System.getenv("KAVRO_DOCS"), "platforms.md"));
+        assertEquals(files, rows("(?m)^\\| (\\d) \\| `([^`]+)` \\|$", platforms));
+        assertEquals(files, rows("<tr><td>(\\d)</td><td>\\{@code ([^}]+)\\}</td></tr>", kavroJavadoc()));
+        assertEquals(null, KavroModule.fileName(-1));
+        assertEquals(null, KavroModule.fileName(5));
+    }
+
+    @Test
+    void theSelectorsOfTheReferenceAreKavroMechanismAndKavroHash() throws IOException, IllegalAccessException {
+        String reference = Files.readString(Paths.get(System.getenv("KAVRO_DOCS"), "reference.md"));
+        // "| 0 | `CKM_SHA1_RSA_PKCS` | ..." gives SHA1_RSA_PKCS = 0.
+        Map<String, Integer> mechanisms = new TreeMap<>();
+        rows("(?m)^\\| (\\d) \\| `CKM_(\\w+)` \\|", reference).forEach((value, name) -> mechanisms.put(name, value));
+        assertEquals(4, mechanisms.size(), "the page's table was read");
+        assertEquals(mechanisms, constants(KavroMechanism.class));
+        // "`hashType` 0 SHA-1 (20 octets), 1 MD2 (16), 2 MD5 (16)" gives SHA1 = 0, of 20 octets.
+        Matcher line = Pattern.compile("`hashType` ((?:\\d [-\\w]+ \\(\\d+[ a-z]*\\)(?:, )?)+)").matcher(reference);
+        assertTrue(line.find(), "the page names the hash types");
+        Map<String, Integer> hashes = new TreeMap<>();
+        Matcher hash = Pattern.compile("(\\d) ([-\\w]+) \\((\\d+)").matcher(line.group(1));
+        while (hash.find()) {
+            int value = Integer.parseInt(hash.group(1));
+            hashes.put(hash.group(2).replace("-", ""), value);
+            assertEquals(Integer.parseInt(hash.group(3)), KavroHash.digestLength(value), hash.group());
+        }
+        assertEquals(3, hashes.size(), line.group());
+        assertEquals(hashes, constants(KavroHash.class));
+        assertEquals(0, KavroHash.digestLength(3));
+        assertEquals(0, KavroHash.digestLength(-1));
     }
 }
