@@ -52,6 +52,7 @@ import java.util.concurrent.LinkedBlockingQueue;
 import java.util.jar.JarEntry;
 import java.util.jar.JarFile;
 import java.util.jar.JarOutputStream;
+import java.util.regex.Pattern;
 import javax.crypto.BadPaddingException;
 import javax.crypto.Cipher;
 import javax.crypto.IllegalBlockSizeException;
@@ -386,14 +387,16 @@ class ProviderTest {
             out.write(DATA);
         }
         String kavroJar = System.getProperty("kavro.classpath").split(":")[0];
-        List<String> provider = List.of("-keystore", "NONE", "-storetype", "Kavro", "-providerClass",
-                KavroProvider.class.getName(), "-providerArg", "kind=0,slot=" + SLOT, "-storepass", new String(PIN));
-        List<String> signing = new ArrayList<>(provider);
-        signing.addAll(List.of(jar.toString(), "cert01"));
+        String config = "kind=0,slot=" + SLOT;
+        List<String> store = List.of("-keystore", "NONE", "-storetype", "Kavro", "-storepass", new String(PIN));
+        List<String> byClass = List.of("-providerClass", KavroProvider.class.getName(), "-providerArg", config);
         // jarsigner has no -providerPath: the provider comes from its class path.
-        List<String> withKavro = new ArrayList<>(List.of("-cp", kavroJar));
-        withKavro.addAll(KAVRO_JVM);
-        String signed = jdkTool("jarsigner", withKavro, signing.toArray(new String[0]));
+        List<String> onClassPath = new ArrayList<>(List.of("-cp", kavroJar));
+        onClassPath.addAll(KAVRO_JVM);
+        List<String> signing = new ArrayList<>(store);
+        signing.addAll(byClass);
+        signing.addAll(List.of(jar.toString(), "cert01"));
+        String signed = jdkTool("jarsigner", onClassPath, signing.toArray(new String[0]));
         assertTrue(signed.contains("jar signed."), signed);
         String verified = jdkTool("jarsigner", List.of(), "-verify", "-verbose", "-certs", jar.toString());
         assertTrue(verified.contains("jar verified.") && verified.contains("CN=Token User One"), verified);
@@ -406,12 +409,24 @@ class ProviderTest {
                     entry.getCodeSigners()[0].getSignerCertPath().getCertificates().get(0));
         }
 
-        List<String> listing = new ArrayList<>(List.of("-list", "-providerPath", kavroJar));
-        listing.addAll(provider);
-        String listed = jdkTool("keytool", KAVRO_JVM, listing.toArray(new String[0]));
-        assertTrue(listed.contains("Your keystore contains 3 entries"), listed);
-        for (String alias : ENTRIES.keySet()) {
-            assertTrue(listed.contains(alias + ", ") && listed.contains("PrivateKeyEntry"), listed);
+        // keytool with the provider by class, by name (kavro.jar's service entry), and registered in java.security.
+        Path security = Files.writeString(Work.dir().resolve("kavro.security"),
+                "security.provider.13=" + KavroProvider.class.getName() + " " + config + "\n");
+        List<String> registered = new ArrayList<>(onClassPath);
+        registered.add("-Djava.security.properties=" + security);
+        List<String> providerPath = new ArrayList<>(byClass);
+        providerPath.addAll(List.of("-providerPath", kavroJar));
+        Map<List<String>, List<String>> ways = Map.of(KAVRO_JVM, providerPath,
+                onClassPath, List.of("-addprovider", "Kavro", "-providerArg", config), registered, List.of());
+        for (Map.Entry<List<String>, List<String>> way : ways.entrySet()) {
+            List<String> listing = new ArrayList<>(List.of("-list"));
+            listing.addAll(store);
+            listing.addAll(way.getValue());
+            String listed = jdkTool("keytool", way.getKey(), listing.toArray(new String[0]));
+            assertTrue(listed.contains("Your keystore contains 3 entries"), listed);
+            for (String alias : ENTRIES.keySet()) {
+                assertTrue(Pattern.compile("(?m)^" + alias + ", .*, PrivateKeyEntry, $").matcher(listed).find(), listed);
+            }
         }
     }
 
