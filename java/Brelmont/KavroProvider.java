@@ -60,8 +60,9 @@ import java.util.function.Supplier;
  * <h2>Threads and the token's state</h2>
  * The provider, its key stores and keys may be used from several threads, as
  * kavro may; a Signature or Cipher object, as always in the JCA, by one
- * thread at a time. The provider opens the slot's session once per process
- * and keeps it. A load with a PIN logs the token out and in again for the
+ * thread at a time. The provider opens the slot's session at the first load
+ * and keeps it; a later load opens another if it has ended (the token pulled
+ * out and put back). A load with a PIN logs the token out and in again for the
  * whole process, so that a wrong PIN never passes on an earlier login: a
  * wrong PIN leaves the token logged out for every thread and key. Use either
  * the provider or the {@code Kavro} methods on one slot, not both.

@@ -132,10 +132,16 @@ final class KavroToken {
         return texts.isEmpty() ? "none" : String.join(", ", texts);
     }
 
+    /** Opens the slot's session, or another one when it has ended since (the token pulled out, for one). */
     private synchronized boolean tryConnect() {
-        if (!connected) {
-            connected = Kavro.ConnectToken(kind, slot) != 0;
+        if (connected) {
+            if (Kavro.ListCertSerial(kind, slot, null, null, new int[1]) != KavroResult.CKR_SESSION_HANDLE_INVALID) {
+                return true;
+            }
+            // Forgets the ended session's handle, whatever the module answers.
+            Kavro.DisconnectToken(kind, slot);
         }
+        connected = Kavro.ConnectToken(kind, slot) != 0;
         return connected;
     }
 

@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import Brelmont.Kavro;
 import Brelmont.KavroProvider;
 import java.io.IOException;
 import java.io.InputStream;
@@ -69,7 +70,8 @@ import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.ValueSource;
 
 /**
- * Brelmont.KavroProvider through the JCA alone, once configured, on a private
+ * Brelmont.KavroProvider through the JCA alone, once configured (but for
+ * one test that ends the slot's session as a pulled token would), on a private
  * copy of the token store: KavroAdmin deleted (so that KavroMain is the first
  * token that takes a session), the test CA's certificate added to KavroMain,
  * and certificate 04 added again under key 05's CKA_ID with the label
@@ -218,6 +220,15 @@ class ProviderTest {
                 .getCause());
         assertThrows(IOException.class, () -> token.load(Files.newInputStream(Paths.get("/dev/null")), PIN));
         assertEquals(ENTRIES.size(), token.size());
+    }
+
+    @Test
+    void aLoadOpensANewSessionWhenTheSlotsSessionHasEnded() throws Exception {
+        // As when the token is pulled out and put back: the provider's session is gone, and the PIN is right.
+        assertEquals(0, Kavro.DisconnectToken(TokenStore.KIND, TokenStore.slot("main")));
+        token.load(null, PIN);
+        assertEquals(ENTRIES.size(), token.size());
+        assertTrue(verify("SHA256withRSA", "cert03", DATA, sign("SHA256withRSA", "cert03", DATA)));
     }
 
     @ParameterizedTest
