@@ -260,7 +260,9 @@ class ProviderTest {
                 () -> sign("NONEwithRSA", "cert01", new byte[256 - 10]));
         assertTrue(tooLong.getMessage().contains("245"), tooLong.getMessage());
 
-        PrivateKey jdkKey = KeyPairGenerator.getInstance("RSA").generateKeyPair().getPrivate();
+        KeyPairGenerator generator = KeyPairGenerator.getInstance("RSA");
+        generator.initialize(1024);
+        PrivateKey jdkKey = generator.generateKeyPair().getPrivate();
         Signature jdk = Signature.getInstance("SHA256withRSA");
         jdk.initSign(jdkKey);
         assertNotEquals("Kavro", jdk.getProvider().getName());
