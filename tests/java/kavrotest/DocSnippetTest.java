@@ -10,7 +10,9 @@ import Brelmont.KavroHash;
 import Brelmont.KavroMechanism;
 import Brelmont.KavroModule;
 import Brelmont.KavroResult;
+import java.io.ByteArrayOutputStream;
 import java.io.IOException;
+import java.io.PrintStream;
 import java.lang.reflect.Field;
 import java.lang.reflect.InvocationTargetException;
 import java.lang.reflect.Method;
@@ -38,7 +40,8 @@ import org.junit.jupiter.api.Test;
  * take the SO PIN from the snippet's texts, for PINs of one block, of exactly
  * one block without padding, and of two blocks. The SO PIN is put back
  * whatever happens. The same recipe in Kavro's Javadoc, compiled from
- * Kavro.java, makes the same texts. And the code tables of
+ * Kavro.java, makes the same texts. The JCA provider's example in the
+ * package overview, compiled and run on KavroMain. And the code tables of
  * docs/result-codes.md against Brelmont.KavroResult: the same names with the
  * same values, each with a description of its own; the module kinds, sign
  * mechanisms and hash types of the pages and the Javadoc against
@@ -57,14 +60,7 @@ class DocSnippetTest {
 
     /** Compiles one class from its text; its static method name(byte[], String). */
     static Method compile(String className, String text, String name) throws IOException, ReflectiveOperationException {
-        Path sources = Files.createDirectories(Work.dir().resolve("snippet"));
-        Path classes = Files.createDirectories(Work.dir().resolve("classes"));
-        Path source = sources.resolve(className + ".java");
-        Files.writeString(source, text, StandardCharsets.UTF_8);
-        JavaCompiler javac = ToolProvider.getSystemJavaCompiler();
-        assertEquals(0, javac.run(null, null, null, "-d", classes.toString(), source.toString()), className + " compiles");
-        URLClassLoader loader = new URLClassLoader(new URL[] {classes.toUri().toURL()});
-        Method method = loader.loadClass(className).getDeclaredMethod(name, byte[].class, String.class);
+        Method method = compile(className, text).getDeclaredMethod(name, byte[].class, String.class);
         method.setAccessible(true);
         return method;
     }
@@ -104,6 +100,20 @@ class DocSnippetTest {
         } finally {
             assertEquals(0, Kavro.DisconnectToken(KIND, ADMIN));
         }
+    }
+
+    /** Compiles a class from a documentation page, with kavro.jar, and loads it. */
+    static Class<?> compile(String name, String text) throws IOException, ClassNotFoundException {
+        Path sources = Files.createDirectories(Work.dir().resolve("snippet"));
+        Path classes = Files.createDirectories(Work.dir().resolve("classes"));
+        Path source = sources.resolve(name + ".java");
+        Files.writeString(source, text, StandardCharsets.UTF_8);
+        JavaCompiler javac = ToolProvider.getSystemJavaCompiler();
+        assertEquals(0, javac.run(null, null, null, "-cp", System.getProperty("kavro.classpath"), "-d",
+                classes.toString(), source.toString()), name + " compiles");
+        URLClassLoader loader = new URLClassLoader(new URL[] {classes.toUri().toURL()},
+                DocSnippetTest.class.getClassLoader());
+        return loader.loadClass(name);
     }
 
     static byte[] text(byte[] pin, String serial) {
@@ -149,6 +159,31 @@ class DocSnippetTest {
         }
         byte[] blank = text(SO_PIN, " ".repeat(16));
         assertEquals(0, blank[blank.length - 1], "ends with a zero byte");
+    }
+
+    /**
+     * The package overview's example of the JCA provider, compiled from
+     * java/Brelmont/package-info.java and run on KavroMain: the first alias
+     * signs, the JDK verifies.
+     */
+    @Test
+    void thePackageOverviewsProviderExampleSignsOnKavroMain() throws Exception {
+        Path overview = Paths.get(System.getenv("KAVRO_DOCS"), "..", "java", "Brelmont", "package-info.java");
+        Matcher block = Pattern.compile("<pre>\\{@code\n(.*?class SignThroughJca.*?)\n \\* \\}</pre>", Pattern.DOTALL)
+                .matcher(Files.readString(overview, StandardCharsets.UTF_8));
+        assertTrue(block.find(), "the example is in the overview");
+        Method main = compile("SignThroughJca", block.group(1).replaceAll("(?m)^ \\* ?", ""))
+                .getMethod("main", String[].class);
+        String config = "kind=0,slot=" + Integer.toUnsignedString(TokenStore.slot("main"));
+        PrintStream out = System.out;
+        ByteArrayOutputStream printed = new ByteArrayOutputStream();
+        System.setOut(new PrintStream(printed, true, StandardCharsets.UTF_8));
+        try {
+            main.invoke(null, (Object) new String[] {config, TokenStore.get("user.pin")});
+        } finally {
+            System.setOut(out);
+        }
+        assertEquals("cert01: true", printed.toString(StandardCharsets.UTF_8).strip());
     }
 
     /**

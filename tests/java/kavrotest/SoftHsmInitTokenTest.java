@@ -7,13 +7,8 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import Brelmont.Kavro;
 import java.io.IOException;
 import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
-import java.nio.file.Path;
-import java.nio.file.Paths;
 import java.util.Arrays;
-import java.util.Comparator;
 import java.util.stream.IntStream;
-import java.util.stream.Stream;
 import org.junit.jupiter.api.BeforeAll;
 import org.junit.jupiter.api.MethodOrderer;
 import org.junit.jupiter.api.Order;
@@ -50,24 +45,7 @@ class SoftHsmInitTokenTest {
 
     @BeforeAll
     static void copyTheTokenStore() throws IOException {
-        Path conf = Paths.get(System.getenv("SOFTHSM2_CONF")).toAbsolutePath();
-        Path work = Work.dir().toAbsolutePath();
-        assertTrue(conf.startsWith(work), "the token store of this class is a private copy: " + conf);
-        Path shared = Paths.get(TokenStore.get("softhsm.conf")).toAbsolutePath().getParent().resolve("tokens");
-        Path tokens = conf.getParent().resolve("tokens");
-        if (Files.exists(tokens)) {
-            try (Stream<Path> old = Files.walk(tokens)) {
-                for (Path path : (Iterable<Path>) old.sorted(Comparator.reverseOrder())::iterator) {
-                    Files.delete(path);
-                }
-            }
-        }
-        try (Stream<Path> files = Files.walk(shared)) {
-            for (Path path : (Iterable<Path>) files::iterator) {
-                Files.copy(path, tokens.resolve(shared.relativize(path).toString()));
-            }
-        }
-        Files.writeString(conf, "directories.tokendir = " + tokens + "\nobjectstore.backend = file\nlog.level = ERROR\n");
+        TokenStore.privateCopy();
         assertEquals(0, Kavro.GetSlotList(KIND, null, null));
     }
 

@@ -5,6 +5,7 @@ import java.io.IOException;
 import java.io.InputStream;
 import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
+import java.nio.file.Path;
 import java.security.PublicKey;
 import java.security.cert.CertificateException;
 import java.security.cert.CertificateFactory;
@@ -24,12 +25,8 @@ final class SoftHsmObjects {
 
     /** CKA_ID values (hex) of the objects of a type ("cert", "privkey", "pubkey"), in the module's order. */
     static List<String> idsInModuleOrder(String type) {
-        List<String> command = new ArrayList<>(List.of("pkcs11-tool", "--module",
-                System.getenv().getOrDefault("KAVRO_SOFTHSM_MODULE", "/usr/lib/softhsm/libsofthsm2.so"),
-                "--token-label", "KavroMain", "--login", "--pin", TokenStore.get("user.pin"),
-                "--list-objects", "--type", type));
         List<String> ids = new ArrayList<>();
-        for (String line : run(command).split("\n")) {
+        for (String line : onKavroMain("--list-objects", "--type", type).split("\n")) {
             String trimmed = line.trim();
             if (trimmed.startsWith("ID:")) {
                 ids.add(trimmed.substring(3).trim().toLowerCase());
@@ -38,14 +35,24 @@ final class SoftHsmObjects {
         return ids;
     }
 
-    private static String run(List<String> command) {
+    /** pkcs11-tool's output for KavroMain, logged in, straight from SoftHSM2. */
+    static String onKavroMain(String... arguments) {
+        List<String> command = new ArrayList<>(List.of("pkcs11-tool", "--module",
+                System.getenv().getOrDefault("KAVRO_SOFTHSM_MODULE", "/usr/lib/softhsm/libsofthsm2.so"),
+                "--token-label", "KavroMain", "--login", "--pin", TokenStore.get("user.pin")));
+        command.addAll(List.of(arguments));
+        return run(command);
+    }
+
+    /** A program's output (standard error included); it must end with status 0 within 60 seconds. */
+    static String run(List<String> command) {
         try {
             Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
             byte[] output;
             try (InputStream in = process.getInputStream()) {
                 output = in.readAllBytes();
             }
-            if (!process.waitFor(30, TimeUnit.SECONDS) || process.exitValue() != 0) {
+            if (!process.waitFor(60, TimeUnit.SECONDS) || process.exitValue() != 0) {
                 throw new IllegalStateException(command + " failed: " + new String(output, StandardCharsets.UTF_8));
             }
             return new String(output, StandardCharsets.UTF_8);
@@ -56,10 +63,14 @@ final class SoftHsmObjects {
 
     /** The certificate with CKA_ID id (hex, "01" to "04"). */
     static X509Certificate certificate(String id) {
-        byte[] der = TokenStore.read(TokenStore.certificate("cert" + id + ".der"));
+        return certificate(TokenStore.certificate("cert" + id + ".der"));
+    }
+
+    /** A certificate from a DER or PEM file. */
+    static X509Certificate certificate(Path file) {
         try {
             return (X509Certificate) CertificateFactory.getInstance("X.509")
-                    .generateCertificate(new ByteArrayInputStream(der));
+                    .generateCertificate(new ByteArrayInputStream(TokenStore.read(file)));
         } catch (CertificateException e) {
             throw new IllegalStateException(e);
         }

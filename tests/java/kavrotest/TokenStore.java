@@ -1,12 +1,16 @@
 package kavrotest;
 
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
 import java.io.FileInputStream;
 import java.io.IOException;
 import java.io.InputStream;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
+import java.util.Comparator;
 import java.util.Properties;
+import java.util.stream.Stream;
 
 /** The SoftHSM2 tokens made for this test run (tests/scripts/make_tokens.sh), reached as module kind 0. */
 public final class TokenStore {
@@ -53,6 +57,33 @@ public final class TokenStore {
 
     public static Path certificate(String name) {
         return Paths.get(get("certs.dir"), name);
+    }
+
+    /**
+     * Points this JVM's token store (SOFTHSM2_CONF, which must lie in the
+     * class's work folder) at a fresh copy of the run's tokens, for a class
+     * that changes them. Call it before the first kavro call: SoftHSM2 reads
+     * its configuration when it starts.
+     */
+    public static void privateCopy() throws IOException {
+        Path conf = Paths.get(System.getenv("SOFTHSM2_CONF")).toAbsolutePath();
+        Path work = Work.dir().toAbsolutePath();
+        assertTrue(conf.startsWith(work), "the token store of this class is a private copy: " + conf);
+        Path shared = Paths.get(get("softhsm.conf")).toAbsolutePath().getParent().resolve("tokens");
+        Path tokens = conf.getParent().resolve("tokens");
+        if (Files.exists(tokens)) {
+            try (Stream<Path> old = Files.walk(tokens)) {
+                for (Path path : (Iterable<Path>) old.sorted(Comparator.reverseOrder())::iterator) {
+                    Files.delete(path);
+                }
+            }
+        }
+        try (Stream<Path> files = Files.walk(shared)) {
+            for (Path path : (Iterable<Path>) files::iterator) {
+                Files.copy(path, tokens.resolve(shared.relativize(path).toString()));
+            }
+        }
+        Files.writeString(conf, "directories.tokendir = " + tokens + "\nobjectstore.backend = file\nlog.level = ERROR\n");
     }
 
     public static byte[] read(Path path) {
