@@ -33,7 +33,8 @@ multiarch=$(gcc -print-multiarch)
 echo "package: $deb"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | tee "$work/contents"
 for file in ./usr/lib/$multiarch/jni/libkavro.so ./usr/lib/$multiarch/jni/libkavro-nss.so \
-    ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md ./usr/share/doc/kavro/api/index.html; do
+    ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/lib/$multiarch/kavro/libkavro-sigpipe.so \
+    ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md ./usr/share/doc/kavro/api/index.html; do
     grep -qx "$file" "$work/contents" || { echo "missing from the package: $file" >&2; exit 1; }
 done
 # No packaged file searches the current folder for libraries; the library
