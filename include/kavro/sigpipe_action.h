@@ -22,11 +22,15 @@ constexpr int kSigpipeGuardBinding = RTLD_DEEPBIND;
 
 // Puts the host's SIGPIPE handler back as it goes if it was replaced
 // meanwhile: by NSPR loaded before the guard and so not bound to it, or by
-// other code that ignores SIGPIPE. A host that leaves SIGPIPE at its default
-// has nothing to keep, as with the guard.
+// other code that ignores SIGPIPE. Nothing is kept while SIGPIPE is at its
+// default (no handler, as with the guard) or ignored: a keeper on another
+// thread would otherwise take a module's change for the host's.
 class KeepSigpipeAction {
 public:
-    KeepSigpipeAction() { kept_ = sigaction(SIGPIPE, nullptr, &saved_) == 0 && saved_.sa_handler != SIG_DFL; }
+    KeepSigpipeAction() {
+        kept_ = sigaction(SIGPIPE, nullptr, &saved_) == 0 && saved_.sa_handler != SIG_DFL &&
+                saved_.sa_handler != SIG_IGN;
+    }
     KeepSigpipeAction(const KeepSigpipeAction &) = delete;
     KeepSigpipeAction &operator=(const KeepSigpipeAction &) = delete;
     ~KeepSigpipeAction() noexcept {
