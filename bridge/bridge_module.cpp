@@ -171,7 +171,7 @@ CK_RV BridgeInitialize(CK_VOID_PTR args) {
         withText.pReserved = bridge.initArgs.data();
         args = &withText;
     }
-    const CK_RV rv = bridge.target->C_Initialize(args);
+    const CK_RV rv = InitializeModule(bridge.target->C_Initialize, args);
     if (rv == CKR_OK) {
         bridge.initialised = true;
     }
@@ -279,6 +279,10 @@ bool Bridge::Start() {
         return false;
     }
     Debug("forwarding to " + settings.modulePath + " (from " + settings.moduleSource + ")");
+    const std::string prepared = PrepareForModules(path);
+    if (!prepared.empty()) {
+        Debug(prepared);
+    }
 
     std::string error;
     LoadedModule loaded(LoadModule(settings.modulePath, error));

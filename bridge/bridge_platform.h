@@ -1,8 +1,10 @@
 // The bridge's platform seam: the file it was loaded from, where its
-// configuration files live, the environment, loading the real module, and
-// the diagnostic stream. One implementation per platform.
+// configuration files live, the environment, loading and starting the real
+// module, and the diagnostic stream. One implementation per platform.
 #ifndef KAVRO_BRIDGE_BRIDGE_PLATFORM_H
 #define KAVRO_BRIDGE_BRIDGE_PLATFORM_H
+
+#include "kavro/cryptoki.h"
 
 #include <string>
 #include <vector>
@@ -37,8 +39,15 @@ bool FileExists(const std::string &path);
 // one library reached under two names.
 bool IsSameLibrary(const std::string &path, const std::string &ownPath);
 
+// Readies the process for real modules, once, before the first is loaded:
+// on Linux, loads the SIGPIPE guard from beside this bridge. Says what was
+// done, for the debug output; empty when there is nothing to do.
+std::string PrepareForModules(const std::string &ownPath);
 // Null, with the loader's reason in error, when the module cannot be loaded.
 void *LoadModule(const std::string &path, std::string &error);
+// The real module's C_Initialize, the host's signal handling kept (on
+// POSIX, the SIGPIPE action is put back if the module changed it).
+CK_RV InitializeModule(CK_C_Initialize initialize, CK_VOID_PTR args);
 void *ModuleSymbol(void *module, const char *name);
 void UnloadModule(void *module);
 // Called as the bridge itself is unloaded, with the real module no longer

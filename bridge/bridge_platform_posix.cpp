@@ -1,6 +1,8 @@
 // The bridge's platform seam on POSIX systems: dladdr for its own name,
-// the XDG configuration folder then /etc, dlopen for the real module.
+// the XDG configuration folder then /etc, dlopen for the real module, and
+// the host's SIGPIPE action kept from NSPR.
 #include "bridge/bridge_platform.h"
+#include "kavro/sigpipe_action.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace kavro::bridge {
 
@@ -54,13 +57,66 @@ bool IsSameLibrary(const std::string &path, const std::string &ownPath) {
            file.st_ino == own.st_ino;
 }
 
+namespace {
+
+// The SIGPIPE guard, sysstore/nss/sigpipe_guard.c as a library that links
+// NSPR. Loaded with its own scope first, before the real module, it loads
+// NSPR bound to its sigaction; a real module that uses NSPR then finds it
+// loaded so. Where the process had NSPR already, InitializeModule puts the
+// action back instead.
+constexpr const char *kSigpipeGuardFile = "libkavro-sigpipe.so";
+
+std::string Folder(const std::string &path) { return path.substr(0, path.rfind('/') + 1); }
+
+std::string LoadSigpipeGuard(const std::string &ownPath) {
+    if (kSigpipeGuardBinding == 0) {
+        return "no SIGPIPE guard in a sanitizer build";
+    }
+    // Never a folder relative to the current one.
+    if (ownPath.empty() || ownPath[0] != '/') {
+        return "no SIGPIPE guard: this bridge's own path is not absolute";
+    }
+    // Beside the name the bridge was loaded by, then beside the file a link leads to.
+    std::vector<std::string> files{Folder(ownPath) + kSigpipeGuardFile};
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(ownPath.c_str(), nullptr), &std::free);
+    if (real != nullptr) {
+        files.push_back(Folder(real.get()) + kSigpipeGuardFile);
+    }
+    for (const std::string &file : files) {
+        if (!FileExists(file)) {
+            continue;
+        }
+        // Never closed: NSPR's sigaction is bound into it.
+        if (dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | kSigpipeGuardBinding) == nullptr) {
+            const char *reason = dlerror();
+            return "SIGPIPE guard " + file + " not loaded: " + (reason != nullptr ? reason : "dlopen failed");
+        }
+        return "SIGPIPE guard " + file + " loaded";
+    }
+    return std::string("no SIGPIPE guard: no ") + kSigpipeGuardFile + " beside this bridge";
+}
+
+}  // namespace
+
+std::string PrepareForModules(const std::string &ownPath) {
+    static const std::string prepared = LoadSigpipeGuard(ownPath);
+    return prepared;
+}
+
 void *LoadModule(const std::string &path, std::string &error) {
+    // A module's initialisers may ignore SIGPIPE too (OpenSC's do, through GIO).
+    KeepSigpipeAction keep;
     void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         const char *reason = dlerror();
         error = reason != nullptr ? reason : "dlopen failed";
     }
     return module;
+}
+
+CK_RV InitializeModule(CK_C_Initialize initialize, CK_VOID_PTR args) {
+    KeepSigpipeAction keep;
+    return initialize(args);
 }
 
 void *ModuleSymbol(void *module, const char *name) { return dlsym(module, name); }

@@ -55,6 +55,9 @@ bool FileExists(const std::string &path) { return GetFileAttributesA(path.c_str(
 // another name, even a hard link, is loaded as a module of its own.
 bool IsSameLibrary(const std::string &, const std::string &) { return false; }
 
+// Windows has no SIGPIPE to keep from a module.
+std::string PrepareForModules(const std::string &) { return {}; }
+
 void *LoadModule(const std::string &path, std::string &error) {
     HMODULE module = LoadLibraryA(path.c_str());
     if (module == nullptr) {
@@ -62,6 +65,8 @@ void *LoadModule(const std::string &path, std::string &error) {
     }
     return reinterpret_cast<void *>(module);
 }
+
+CK_RV InitializeModule(CK_C_Initialize initialize, CK_VOID_PTR args) { return initialize(args); }
 
 void *ModuleSymbol(void *module, const char *name) {
     return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));

@@ -1,10 +1,10 @@
 # cmake --install and cpack. Linux follows Debian's layout: the JNI
 # libraries in lib/<multiarch>/jni, which OpenJDK on Debian searches, so
-# System.loadLibrary("kavro") finds them; the module bridge in
-# lib/<multiarch>/kavro, the module folder that the installed libkavro.so
-# searches after LD_LIBRARY_PATH (its RUNPATH); the jar in share/java. On
-# Windows the DLLs go to the top of the install folder (the Windows zip is
-# made from both architectures' trees, see packaging/windows).
+# System.loadLibrary("kavro") finds them; the module bridge and its SIGPIPE
+# guard in lib/<multiarch>/kavro, the module folder that the installed
+# libkavro.so searches after LD_LIBRARY_PATH (its RUNPATH); the jar in
+# share/java. On Windows the DLLs go to the top of the install folder (the
+# Windows zip is made from both architectures' trees, see packaging/windows).
 if(WIN32)
   install(TARGETS kavro kavro_bridge RUNTIME DESTINATION . LIBRARY DESTINATION .)
   return()
@@ -28,7 +28,7 @@ set_target_properties(kavro PROPERTIES INSTALL_RPATH "$ORIGIN/../kavro" BUILD_WI
 target_link_options(kavro PRIVATE -Wl,--enable-new-dtags)
 
 install(TARGETS kavro kavro_nss LIBRARY DESTINATION ${KAVRO_INSTALL_JNIDIR})
-install(TARGETS kavro_bridge LIBRARY DESTINATION ${KAVRO_INSTALL_MODULEDIR})
+install(TARGETS kavro_bridge kavro_sigpipe LIBRARY DESTINATION ${KAVRO_INSTALL_MODULEDIR})
 install_jar(kavro_jar DESTINATION ${CMAKE_INSTALL_DATADIR}/java)
 
 # Debian's Java layout: a POM for kavro.jar in the system's Maven repository,

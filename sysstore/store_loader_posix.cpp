@@ -2,6 +2,7 @@
 // beside this library, loaded at first use and kept until the process ends.
 // It is loaded with RTLD_DEEPBIND so that the NSS libraries it brings bind to
 // its SIGPIPE guard (nss/sigpipe_guard.c) rather than to the C library.
+#include "kavro/sigpipe_action.h"
 #include "sysstore/nss/nss_module.h"
 #include "sysstore/store_seam.h"
 
@@ -33,17 +34,9 @@ std::string ModulePath() {
     return slash == std::string::npos ? std::string(kNssModuleFile) : self.substr(0, slash + 1) + kNssModuleFile;
 }
 
-// The sanitizers' runtime refuses to load a library with RTLD_DEEPBIND; a
-// sanitizer build serves the C++ tests, where no JVM handler needs the guard.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr int kGuardBinding = 0;
-#else
-constexpr int kGuardBinding = RTLD_DEEPBIND;
-#endif
-
 StoreBackend *LoadBackend() {
     // Never closed: the backend's objects may be in use on any thread.
-    void *module = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL | kGuardBinding);
+    void *module = dlopen(ModulePath().c_str(), RTLD_NOW | RTLD_LOCAL | kSigpipeGuardBinding);
     if (module == nullptr) {
         return nullptr;
     }

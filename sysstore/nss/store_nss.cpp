@@ -4,6 +4,7 @@
 // holds the context, and the last one to go shuts it down, so nothing stays
 // open between calls. Only the database itself is opened: neither the module
 // list kept beside it nor the built-in roots are loaded.
+#include "kavro/sigpipe_action.h"
 #include "sysstore/nss/nss_module.h"
 #include "sysstore/nss/shared_login.h"
 #include "sysstore/nss/store_dialog.h"
@@ -17,8 +18,6 @@
 #include <prinit.h>
 #include <secasn1.h>
 #include <secitem.h>
-
-#include <signal.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -35,24 +34,7 @@ constexpr unsigned int kSha1Length = 20;
 // NSPR, started by the first NSS call in the process, sets SIGPIPE to be
 // ignored; the JVM has its own handler there and checks that it stays.
 // sigpipe_guard.c keeps NSPR from doing so; when NSPR was loaded before this
-// module the guard does not apply, and the handler is at least put back.
-class KeepSigpipeAction {
-public:
-    KeepSigpipeAction() { kept_ = sigaction(SIGPIPE, nullptr, &saved_) == 0; }
-    KeepSigpipeAction(const KeepSigpipeAction &) = delete;
-    KeepSigpipeAction &operator=(const KeepSigpipeAction &) = delete;
-    ~KeepSigpipeAction() noexcept {
-        struct sigaction now {};
-        if (kept_ && sigaction(SIGPIPE, nullptr, &now) == 0 && now.sa_handler != saved_.sa_handler) {
-            sigaction(SIGPIPE, &saved_, nullptr);
-        }
-    }
-
-private:
-    struct sigaction saved_ {};
-    bool kept_;
-};
-
+// module the guard does not apply, and the action is at least put back.
 NSSInitContext *InitContext(const char *directory, PRUint32 flags) {
     KeepSigpipeAction keep;
     // NSPR starts itself at its first use, but not safely when several

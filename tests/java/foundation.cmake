@@ -25,6 +25,11 @@ foreach(name zelcsp11.dll orbeka-ca_csp11.dll dunmere-ca.dll talvis-ca.dll Morve
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kavro_bridge> ${KAVRO_BRIDGE_FILES_DIR}/${name}
     DEPENDS kavro_bridge VERBATIM)
 endforeach()
+# The SIGPIPE guard beside them, as beside an installed bridge.
+list(APPEND _bridge_files ${KAVRO_BRIDGE_FILES_DIR}/libkavro-sigpipe.so)
+add_custom_command(OUTPUT ${KAVRO_BRIDGE_FILES_DIR}/libkavro-sigpipe.so
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:kavro_sigpipe> ${KAVRO_BRIDGE_FILES_DIR}/libkavro-sigpipe.so
+  DEPENDS kavro_sigpipe VERBATIM)
 add_custom_target(kavro_bridge_test_files DEPENDS ${_bridge_files})
 add_dependencies(kavro_tests_jar kavro_bridge_test_files)
 find_file(KAVRO_OPENSC_MODULE opensc-pkcs11.so PATHS /usr/lib/${CMAKE_LIBRARY_ARCHITECTURE} NO_DEFAULT_PATH REQUIRED)

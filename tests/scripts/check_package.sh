@@ -37,7 +37,8 @@ maven_dir=/usr/share/maven-repo/brelmont/kavro
 echo "package: $deb"
 dpkg-deb -c "$deb" | awk '{ print $6 }' | grep -v '/$' | tee "$work/contents"
 for file in ./usr/lib/$multiarch/jni/libkavro.so ./usr/lib/$multiarch/jni/libkavro-nss.so \
-    ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md ./usr/share/doc/kavro/api/index.html \
+    ./usr/lib/$multiarch/kavro/libkavro-bridge.so ./usr/lib/$multiarch/kavro/libkavro-sigpipe.so \
+    ./usr/share/java/kavro.jar ./usr/share/doc/kavro/docs/install.md ./usr/share/doc/kavro/api/index.html \
     .$maven_dir/$version/kavro-$version.pom .$maven_dir/$version/kavro-$version.jar \
     .$maven_dir/debian/kavro-debian.pom .$maven_dir/debian/kavro-debian.jar; do
     grep -qx "$file" "$work/contents" || { echo "missing from the package: $file" >&2; exit 1; }

@@ -1,11 +1,13 @@
 // The built bridge as a host other than kavro uses it: copies of the library
 // started from two threads at once, C_Initialize with the host's arguments,
-// and the real module (a copy of the mock) given back when the bridge is
-// unloaded after C_Finalize.
+// the real module (a copy of the mock) given back when the bridge is
+// unloaded after C_Finalize, and the host's SIGPIPE handler kept.
+#include "bridge/bridge_platform.h"
 #include "kavro/cryptoki.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <atomic>
@@ -172,6 +174,52 @@ TEST_F(BridgeModuleTest, AFailedInitializeIsOneLineAndTheModuleGoesWithTheBridge
     EXPECT_EQ(CKR_OK, list->C_Initialize(nullptr));
     Close();
     EXPECT_TRUE(IsLoaded(mock_));
+}
+
+using SignalHandler = void (*)(int);
+void HostHandler(int) {}
+SignalHandler SigpipeHandler() {
+    struct sigaction now {};
+    sigaction(SIGPIPE, nullptr, &now);
+    return now.sa_handler;
+}
+void SetSigpipe(SignalHandler handler) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigaction(SIGPIPE, &action, nullptr);
+}
+CK_RV IgnoreSigpipe(CK_VOID_PTR) {
+    SetSigpipe(SIG_IGN);
+    return CKR_OK;
+}
+
+// A module asks to ignore SIGPIPE, as NSPR does, once through the guard
+// library's sigaction and once in C_Initialize: the host's handler stays
+// (or is put back), a host that left the default gets what the module asked.
+TEST(BridgeSigpipeTest, AHostsHandlerIsKeptAndADefaultGivesWay) {
+    void *guard = dlopen(KAVRO_TEST_SIGPIPE_GUARD_FILE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(nullptr, guard) << dlerror();
+    auto guarded = reinterpret_cast<int (*)(int, const struct sigaction *, struct sigaction *)>(dlsym(guard, "sigaction"));
+    ASSERT_NE(nullptr, guarded);
+    struct sigaction saved {};
+    sigaction(SIGPIPE, nullptr, &saved);
+    const std::pair<SignalHandler, SignalHandler> cases[] = {
+        {HostHandler, HostHandler}, {SIG_DFL, SIG_IGN}, {SIG_IGN, SIG_IGN}};
+    for (const auto &[host, after] : cases) {
+        SetSigpipe(host);
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        struct sigaction previous {};
+        EXPECT_EQ(0, guarded(SIGPIPE, &ignore, &previous));
+        EXPECT_EQ(host, previous.sa_handler);
+        EXPECT_EQ(after, SigpipeHandler()) << "through the guard";
+
+        SetSigpipe(host);
+        EXPECT_EQ(CKR_OK, kavro::bridge::InitializeModule(&IgnoreSigpipe, nullptr));
+        EXPECT_EQ(after, SigpipeHandler()) << "after C_Initialize";
+    }
+    sigaction(SIGPIPE, &saved, nullptr);
+    dlclose(guard);
 }
 
 }  // namespace

@@ -156,6 +156,9 @@ class BridgeTest {
                 + "; make it a copy of the bridge, not a link\n"), result.errors());
         assertTrue(result.errors().contains(file + " line 3: no file nosuch.dll beside this bridge or in a folder of "
                 + "LD_LIBRARY_PATH\n"), result.errors());
+        // The SIGPIPE guard is found beside the file the link leads to.
+        Path guard = Paths.get(System.getenv("KAVRO_TEST_BRIDGE")).toRealPath().resolveSibling("libkavro-sigpipe.so");
+        assertTrue(result.errors().contains("zelcsp11.dll: SIGPIPE guard " + guard + " loaded\n"), result.errors());
     }
 
     @Test
