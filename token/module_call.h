@@ -9,6 +9,7 @@
 
 #include "kavro/cryptoki.h"
 
+#include <atomic>
 #include <utility>
 
 namespace kavro {
@@ -20,6 +21,13 @@ inline bool &NotInitialisedSeen() {
     return seen;
 }
 
+// Whether any thread ever saw that answer: until one has, the entry layer
+// need not look at its thread's note (a thread-local read costs a call).
+inline std::atomic<bool> &NotInitialisedEverSeen() {
+    static std::atomic<bool> seen{false};
+    return seen;
+}
+
 template <typename Function, typename... Args>
 CK_RV ModuleCall(Function function, Args &&...args) {
     if (function == nullptr) {
@@ -28,6 +36,7 @@ CK_RV ModuleCall(Function function, Args &&...args) {
     CK_RV rv = function(std::forward<Args>(args)...);
     if (rv == CKR_CRYPTOKI_NOT_INITIALIZED) {
         NotInitialisedSeen() = true;
+        NotInitialisedEverSeen().store(true, std::memory_order_relaxed);
     }
     return rv;
 }

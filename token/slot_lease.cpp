@@ -4,33 +4,7 @@
 #include "kavro/result_code.h"
 #include "token/module_call.h"
 
-#include <cstdlib>
-
 namespace kavro {
-namespace {
-
-constexpr unsigned kDefaultSessionsPerSlot = 4;
-constexpr unsigned kMostSessionsPerSlot = 64;
-
-unsigned ReadSessionsPerSlot() {
-    const char *text = std::getenv("KAVRO_SESSIONS_PER_SLOT");
-    if (text == nullptr || *text == '\0') {
-        return kDefaultSessionsPerSlot;
-    }
-    char *end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (*end != '\0' || value < 1 || value > static_cast<long>(kMostSessionsPerSlot)) {
-        return kDefaultSessionsPerSlot;
-    }
-    return static_cast<unsigned>(value);
-}
-
-}  // namespace
-
-unsigned SessionsPerSlot() {
-    static const unsigned sessions = ReadSessionsPerSlot();
-    return sessions;
-}
 
 int SlotLease::BeginModule(int moduleKind, ModuleTables tables) {
     TokenModuleTable &table = TokenModuleTable::Instance();
@@ -62,9 +36,7 @@ int SlotLease::BeginSlot(std::uint32_t slotId, SlotUse use) {
         slot->BeginAlone();
         break;
     case SlotUse::kSession:
-        // A module that takes one call at a time gains nothing from more
-        // sessions: its calls would only queue for the call lock.
-        slot->BeginShared(functions_, oneCallAtATime ? 1 : SessionsPerSlot(), session_);
+        slot->BeginShared(functions_, oneCallAtATime, session_);
         break;
     case SlotUse::kTokenInfo:
         slot->BeginTokenInfo(session_);
@@ -94,7 +66,7 @@ void SlotLease::End() noexcept {
         }
         slot_ = nullptr;
     }
-    if (NotInitialisedSeen()) {
+    if (NotInitialisedEverSeen().load(std::memory_order_relaxed) && NotInitialisedSeen()) {
         NotInitialisedSeen() = false;
         if (module_ != nullptr) {
             // Someone else finalised the module: the next call starts it again.

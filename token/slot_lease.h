@@ -30,11 +30,6 @@ enum class SlotUse {
     kTokenInfo,
 };
 
-// Sessions a slot may have open at once when calls meet on it: the
-// environment's KAVRO_SESSIONS_PER_SLOT (1 to 64), 4 without it. 1 keeps
-// every slot to its own session.
-unsigned SessionsPerSlot();
-
 class SlotLease {
 public:
     SlotLease() = default;

@@ -6,9 +6,34 @@
 #include "token/token_slot.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace kavro {
+namespace {
+
+constexpr unsigned kDefaultSessionsPerSlot = 4;
+constexpr unsigned kMostSessionsPerSlot = 64;
+
+unsigned ReadSessionsPerSlot() {
+    const char *text = std::getenv("KAVRO_SESSIONS_PER_SLOT");
+    if (text == nullptr || *text == '\0') {
+        return kDefaultSessionsPerSlot;
+    }
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || value < 1 || value > static_cast<long>(kMostSessionsPerSlot)) {
+        return kDefaultSessionsPerSlot;
+    }
+    return static_cast<unsigned>(value);
+}
+
+}  // namespace
+
+unsigned SessionsPerSlot() {
+    static const unsigned sessions = ReadSessionsPerSlot();
+    return sessions;
+}
 
 bool TokenSlot::OwnFree() const { return !ownBusy_ && (state_.load(std::memory_order_acquire) & kOwnTaken) == 0; }
 
@@ -42,7 +67,7 @@ void TokenSlot::EndAlone() {
     changed_.notify_all();
 }
 
-void TokenSlot::BeginShared(CK_FUNCTION_LIST *functions, unsigned sessionCap, LeasedSession &leased) {
+void TokenSlot::BeginShared(CK_FUNCTION_LIST *functions, bool oneCallAtATime, LeasedSession &leased) {
     std::uint32_t seen = state_.load(std::memory_order_relaxed);
     while ((seen & (kOwnTaken | kSlow)) == 0) {
         if (state_.compare_exchange_weak(seen, seen | kOwnTaken, std::memory_order_acquire,
@@ -56,6 +81,7 @@ void TokenSlot::BeginShared(CK_FUNCTION_LIST *functions, unsigned sessionCap, Le
     state_.fetch_or(kSlow, std::memory_order_acq_rel);
     ++sharedWaiting_;
     const std::thread::id me = std::this_thread::get_id();
+    unsigned sessionCap = oneCallAtATime ? 1 : SessionsPerSlot();
     if (maxSessions_ != 0 && maxSessions_ < sessionCap) {
         sessionCap = static_cast<unsigned>(maxSessions_);
     }

@@ -46,6 +46,11 @@ struct CertificateObject {
     std::vector<unsigned char> serial;
 };
 
+// Sessions a slot may have open at once when calls meet on it: the
+// environment's KAVRO_SESSIONS_PER_SLOT (1 to 64), 4 without it. 1 keeps
+// every slot to its own session.
+unsigned SessionsPerSlot();
+
 // The session a call was handed, and what the call left in it.
 struct LeasedSession {
     enum class Source { kNone, kOwn, kExtra };
@@ -71,15 +76,18 @@ public:
     // own session, and discovery, take the slot so. Shared: the call gets a
     // session of its own for its length, beside other shared calls: the
     // slot's own session when it is free, else an idle extra session, else
-    // a new extra session when fewer than sessionCap sessions are open
-    // (none is opened when the slot has no session), else it waits. A
+    // a new extra session when fewer than SessionsPerSlot() are open (and
+    // no more than the token's limit; a slot of a module called one call at
+    // a time keeps to its own session, as further ones would only queue for
+    // the module; none is opened when the slot has no session), else it
+    // waits. A
     // session left with an operation active is not handed to another
     // thread: the own session goes back to the thread that left it (which
     // sees what a single caller always saw), an extra one is closed. Token
     // information: beside shared calls, without a session.
     void BeginAlone();
     void EndAlone();
-    void BeginShared(CK_FUNCTION_LIST *functions, unsigned sessionCap, LeasedSession &leased);
+    void BeginShared(CK_FUNCTION_LIST *functions, bool oneCallAtATime, LeasedSession &leased);
     void EndShared(CK_FUNCTION_LIST *functions, LeasedSession &leased);
     void BeginTokenInfo(LeasedSession &leased);
     void EndTokenInfo(LeasedSession &leased);
