@@ -446,11 +446,34 @@ public final class KavroBench {
     }
 
     /**
-     * All threads' operations per second: the threads run without pause while
-     * the rounds are timed one after the other, after a warm-up; the median
-     * round counts. Thread t works on slot t % slots.
+     * The two columns' operations per second, all threads together, in
+     * interleaved rounds: each round runs one column's threads and then the
+     * other's (which goes first alternates), each after a short warm-up of
+     * its own, so that a machine whose speed drifts during the run weighs on
+     * both alike. The median round of each column counts. Thread t works on
+     * slot t % slots.
      */
-    private double throughput(int threads, int slots, ThreadWorkFactory factory) throws Exception {
+    private double[] throughput(int threads, int slots, ThreadWorkFactory first, ThreadWorkFactory second)
+            throws Exception {
+        int rounds = Math.max(3, timer.rounds / 2);
+        double[][] perSecond = new double[2][rounds];
+        ThreadWorkFactory[] columns = {first, second};
+        for (int round = 0; round < rounds; round++) {
+            for (int turn = 0; turn < 2; turn++) {
+                int column = (round + turn) % 2;
+                perSecond[column][round] = segment(threads, slots, columns[column]);
+            }
+        }
+        double[] medians = new double[2];
+        for (int column = 0; column < 2; column++) {
+            Arrays.sort(perSecond[column]);
+            medians[column] = perSecond[column][rounds / 2];
+        }
+        return medians;
+    }
+
+    /** One column's threads for one round: started, warmed up, counted over a round, stopped. */
+    private double segment(int threads, int slots, ThreadWorkFactory factory) throws Exception {
         java.util.concurrent.atomic.AtomicLongArray counts = new java.util.concurrent.atomic.AtomicLongArray(threads);
         java.util.concurrent.atomic.AtomicBoolean stop = new java.util.concurrent.atomic.AtomicBoolean();
         java.util.concurrent.ConcurrentLinkedQueue<String> failures = new java.util.concurrent.ConcurrentLinkedQueue<>();
@@ -473,21 +496,17 @@ public final class KavroBench {
             }));
         }
         workers.forEach(Thread::start);
-        Thread.sleep(timer.warmupMillis);
-        double[] perSecond = new double[Math.max(3, timer.rounds / 2)];
-        for (int round = 0; round < perSecond.length; round++) {
-            long before = total(counts);
-            long start = System.nanoTime();
-            Thread.sleep(timer.roundMillis);
-            perSecond[round] = (total(counts) - before) * 1e9 / (System.nanoTime() - start);
-        }
+        Thread.sleep(Math.max(100, timer.warmupMillis / 4));
+        long before = total(counts);
+        long start = System.nanoTime();
+        Thread.sleep(timer.roundMillis);
+        double perSecond = (total(counts) - before) * 1e9 / (System.nanoTime() - start);
         stop.set(true);
         for (Thread worker : workers) {
             worker.join();
         }
         require(failures.isEmpty(), "throughput: " + failures);
-        Arrays.sort(perSecond);
-        return perSecond[perSecond.length / 2];
+        return perSecond;
     }
 
     private static long total(java.util.concurrent.atomic.AtomicLongArray counts) {
@@ -594,8 +613,9 @@ public final class KavroBench {
             ThreadWorkFactory sun = operation.getValue()[1];
             Map<Integer, double[]> table = new LinkedHashMap<>();
             for (int threads : THREADS) {
-                double[] row = {throughput(threads, 1, kavro), throughput(threads, 1, sun),
-                    throughput(threads, 4, kavro), throughput(threads, 4, sun)};
+                double[] oneSlot = throughput(threads, 1, kavro, sun);
+                double[] fourSlots = throughput(threads, 4, kavro, sun);
+                double[] row = {oneSlot[0], oneSlot[1], fourSlots[0], fourSlots[1]};
                 System.out.printf(Locale.ROOT, "%s, %d threads: kavro %,.0f/s, SunPKCS11 %,.0f/s on one slot; "
                         + "kavro %,.0f/s, SunPKCS11 %,.0f/s over four%n", operation.getKey(), threads, row[0], row[1],
                         row[2], row[3]);
@@ -617,12 +637,18 @@ public final class KavroBench {
 
     /**
      * With all of OPERATIONS the report is written; with some, they are only
-     * printed; "mock" prints the mock module table alone.
+     * printed; "mock" prints the mock module table alone, "threads" the
+     * throughput tables alone.
      */
     private void run(Path report, String[] operations, boolean whole) throws Exception {
         System.load(System.getProperty("bench.native"));
         if (!whole && Arrays.asList(operations).contains("mock")) {
             mockFloor().forEach((name, ns) -> System.out.printf(Locale.ROOT, "mock %-40s %8.0f ns%n", name, ns));
+            return;
+        }
+        if (!whole && Arrays.asList(operations).contains("threads")) {
+            expect(Kavro.GetSlotList(KIND, null, null), "GetSlotList");
+            throughputTables();
             return;
         }
         Map<String, double[]> results = new LinkedHashMap<>();

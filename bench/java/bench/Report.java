@@ -77,8 +77,10 @@ final class Report {
                 + "logged in, the calls from every thread; calls that meet on a slot get extra sessions of its pool, "
                 + "up to " + SESSIONS_PER_SLOT + " sessions per slot (`KAVRO_SESSIONS_PER_SLOT`). SunPKCS11: a "
                 + "provider per slot, each with its own pool of sessions, a "
-                + "`MessageDigest` or `Signature` per thread. Each figure is the median of timed rounds taken while "
-                + "the threads run, after a warm-up. Every digest is compared with `MessageDigest`'s and every "
+                + "`MessageDigest` or `Signature` per thread. The kavro and SunPKCS11 columns take their rounds "
+                + "in turn (each round starts its threads, warms them up, counts, stops them; which column goes first "
+                + "alternates), so that a drift in the shared machine's speed weighs on both; each figure is the "
+                + "median round. Every digest is compared with `MessageDigest`'s and every "
                 + "signature verified with `java.security.Signature` on the thread that made it (the verification "
                 + "is part of each signing operation, in both columns).\n\n");
         String[] tableTitles = {"SHA-1 digest, 64 bytes", "sign 64 bytes, CKM_SHA1_RSA_PKCS"};
