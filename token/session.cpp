@@ -35,9 +35,7 @@ CK_RV TokenSlot::CloseSession(CK_FUNCTION_LIST *functions) {
     CK_RV rv = ModuleCall(functions->C_CloseSession, session_);
     // The handle is forgotten whatever the module answered; the extra
     // sessions go with it, their results unexamined.
-    session_ = 0;
-    readOnly_ = false;
-    for (CK_SESSION_HANDLE extra : TakeExtraSessions()) {
+    for (CK_SESSION_HANDLE extra : DropSessions()) {
         ModuleCall(functions->C_CloseSession, extra);
     }
     return rv;

@@ -210,25 +210,31 @@ void TokenSlot::EndTokenInfo(LeasedSession &leased) {
     changed_.notify_all();
 }
 
-void TokenSlot::ResetSessionMarks() {
-    std::lock_guard<std::mutex> lock(mutex_);
+void TokenSlot::ClearSessionMarks() {
     openRefused_ = false;
     operationLeftBy_ = std::thread::id();
 }
 
-std::vector<CK_SESSION_HANDLE> TokenSlot::TakeExtraSessions() {
-    ResetSessionMarks();
+void TokenSlot::ResetSessionMarks() {
     std::lock_guard<std::mutex> lock(mutex_);
+    ClearSessionMarks();
+}
+
+std::vector<CK_SESSION_HANDLE> TokenSlot::TakeExtraSessions() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ClearSessionMarks();
     std::vector<CK_SESSION_HANDLE> extras;
     extras.swap(idleExtras_);
     return extras;
 }
 
-void TokenSlot::ForgetSessions() {
-    TakeExtraSessions();
+std::vector<CK_SESSION_HANDLE> TokenSlot::DropSessions() {
     session_ = 0;
     readOnly_ = false;
+    return TakeExtraSessions();
 }
+
+void TokenSlot::ForgetSessions() { DropSessions(); }
 
 void TokenSlot::SetMaxSessions(CK_ULONG maxSessionCount) {
     std::lock_guard<std::mutex> lock(mutex_);

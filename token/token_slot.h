@@ -212,8 +212,12 @@ private:
     // back for closing or forgetting; the own session counts as clean again.
     std::vector<CK_SESSION_HANDLE> TakeExtraSessions();
     // Taken alone, for a new own session: clean, and extra sessions may be
-    // opened again.
+    // opened again. ClearSessionMarks is the same under mutex_.
     void ResetSessionMarks();
+    void ClearSessionMarks();
+    // Taken alone: the slot has no session any more; the extra ones are
+    // handed back for closing or forgetting.
+    std::vector<CK_SESSION_HANDLE> DropSessions();
 
     const CK_SLOT_ID slotId_;
 

@@ -182,6 +182,7 @@ public final class KavroResult {
      */
     public static String describe(String method, int code) {
         String known = known(code);
+        String hex = "0x" + Integer.toHexString(code).toUpperCase();
         if (code > 0 && code < 256 && code != CKR_PIN_LOCKED && method != null) {
             switch (method) {
                 case "VerifySoPin":
@@ -192,11 +193,10 @@ public final class KavroResult {
                     break;
                 default:
                     if (isMethod(method)) {
-                        return known != null ? known : "PKCS #11 result 0x" + Integer.toHexString(code).toUpperCase();
+                        return known != null ? known : "PKCS #11 result " + hex;
                     }
             }
         }
-        String hex = "0x" + Integer.toHexString(code).toUpperCase();
         if (code > 0 && code < 256 && code != CKR_PIN_LOCKED) {
             return known == null ? "security-officer attempts left (" + code + "), or PKCS #11 result " + hex
                     : known + " (or " + code + " security-officer attempts left)";

@@ -1,5 +1,9 @@
 package Brelmont;
 
+import static Brelmont.KavroMechanism.MD5_RSA_PKCS;
+import static Brelmont.KavroMechanism.RSA_PKCS;
+import static Brelmont.KavroMechanism.SHA1_RSA_PKCS;
+
 import java.io.ByteArrayOutputStream;
 import java.security.InvalidKeyException;
 import java.security.InvalidParameterException;
@@ -20,10 +24,6 @@ import java.util.HexFormat;
  * is left to the JDK's providers, which have the certificate's public key.
  */
 final class KavroSignature extends SignatureSpi {
-    /** Kavro.SignByCertSerial's mechanisms: the token hashes, or signs the data as it is. */
-    private static final int SHA1_RSA_PKCS = 0;
-    private static final int MD5_RSA_PKCS = 2;
-    private static final int RSA_PKCS = 3;
     /** What PKCS #1 v1.5 padding takes of the modulus at least. */
     private static final int PADDING = 11;
 

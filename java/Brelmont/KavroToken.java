@@ -91,7 +91,7 @@ final class KavroToken {
      * in each module's slot order; kinds whose module is missing are passed.
      */
     static KavroToken first() throws IOException {
-        for (int kind = 0; kind <= 4; kind++) {
+        for (int kind = KavroModule.KIND_0; kind <= KavroModule.KIND_4; kind++) {
             for (int id : slotsWithToken(kind, false)) {
                 KavroToken token = of(kind, id);
                 if (token.tryConnect()) {

@@ -179,9 +179,7 @@ class ConcurrencyTest {
 
         List<String> failures = runAtOnce(5, 40, (thread, round, failed) -> {
             if (thread == 0) {
-                // Each SO login ends with a logout; the user logs in again.
-                expect(failed, "VerifySoPin", 0, Kavro.VerifySoPin(MOCK, slot, soPin.clone()));
-                expect(failed, "Login", 0, Kavro.Login(MOCK, slot, userPin.clone()));
+                checkSoPinThenLogIn(MOCK, slot, soPin, userPin, failed);
                 return;
             }
             byte[] signature = new byte[512];
@@ -238,6 +236,12 @@ class ConcurrencyTest {
         assertEquals("0", mock.state(slot, "sessions"));
     }
 
+    /** The SO thread's round: an SO login, which ends with a logout, then the user's login again. */
+    private static void checkSoPinThenLogIn(int kind, int slot, byte[] soPin, byte[] userPin, Queue<String> failed) {
+        expect(failed, "VerifySoPin", 0, Kavro.VerifySoPin(kind, slot, soPin.clone()));
+        expect(failed, "Login", 0, Kavro.Login(kind, slot, userPin.clone()));
+    }
+
     /** Hash into an array of the given size; the result. */
     private static int hashInto(int slot, int room) {
         byte[] digest = new byte[room];
@@ -257,8 +261,7 @@ class ConcurrencyTest {
         // private objects end with the logout.
         List<String> failures = runAtOnce(4, 12, (thread, round, failed) -> {
             if (thread == 0) {
-                expect(failed, "VerifySoPin", 0, Kavro.VerifySoPin(SOFTHSM, main, TokenStore.soPin()));
-                expect(failed, "Login", 0, Kavro.Login(SOFTHSM, main, TokenStore.userPin()));
+                checkSoPinThenLogIn(SOFTHSM, main, TokenStore.soPin(), TokenStore.userPin(), failed);
                 return;
             }
             byte[] signature = new byte[512];
